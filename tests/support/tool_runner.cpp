@@ -1,0 +1,148 @@
+#include "support/tool_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace test {
+
+int ShellExit(int code) { return code & 0xFF; }
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env, const std::string& input,
+              const std::string& cwd) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+      close(fd);
+    }
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    for (const auto& [key, value] : env) {
+      if (value.empty()) {
+        unsetenv(key.c_str());
+      } else {
+        setenv(key.c_str(), value.c_str(), 1);
+      }
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execve(program.c_str(), argv.data(), environ);
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  // Feed the input and read both outputs without blocking on either.
+  size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  } else {
+    fcntl(in_fd, F_SETFL, O_NONBLOCK);
+  }
+  RunResult result;
+  bool out_open = true, err_open = true;
+  char buf[65536];
+  while (out_open || err_open || in_fd >= 0) {
+    pollfd fds[3];
+    int n = 0;
+    int out_i = -1, err_i = -1, in_i = -1;
+    if (out_open) { fds[n] = {out_pipe[0], POLLIN, 0}; out_i = n++; }
+    if (err_open) { fds[n] = {err_pipe[0], POLLIN, 0}; err_i = n++; }
+    if (in_fd >= 0) { fds[n] = {in_fd, POLLOUT, 0}; in_i = n++; }
+    if (poll(fds, n, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (out_i >= 0 && fds[out_i].revents) {
+      ssize_t r = read(out_pipe[0], buf, sizeof buf);
+      if (r > 0) result.out.append(buf, static_cast<size_t>(r)); else out_open = false;
+    }
+    if (err_i >= 0 && fds[err_i].revents) {
+      ssize_t r = read(err_pipe[0], buf, sizeof buf);
+      if (r > 0) result.err.append(buf, static_cast<size_t>(r)); else err_open = false;
+    }
+    if (in_i >= 0 && fds[in_i].revents) {
+      ssize_t w = write(in_fd, input.data() + written, input.size() - written);
+      if (w > 0) written += static_cast<size_t>(w);
+      if (w < 0 || written == input.size()) {
+        close(in_fd);
+        in_fd = -1;
+      }
+    }
+  }
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.exit_code = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.exit_code = -1000 - WTERMSIG(status);
+  }
+  return result;
+}
+
+RunResult RunCli(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& input,
+                 const std::string& cwd) {
+  return Run(ORN_CLI_PATH, args, env, input, cwd);
+}
+
+RunResult RunSim(const std::vector<std::string>& args) { return Run(ORN_SIM_PATH, args); }
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "orn5300-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string Banner() {
+  return "\n 5300 Windows Command Line Utility v1.0.9.0 (02/22/2017)\n"
+         " (Built at 16:21:09 on Feb 22 2017)\n\n\n";
+}
+
+}  // namespace test
