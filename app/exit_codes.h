@@ -20,3 +20,11 @@ enum ExitCode : int {
 
 // Results of the command-line parser besides 0 and the exit codes above.
 constexpr int kParseUsagePrinted = -5;
+
+// Outcome of one stage of a memory command: its exit code, and whether the
+// later stages still run (a read whose save file was written short still
+// goes on to the link and network stages, with its failure code).
+struct StageResult {
+  int exit_code = kExitSuccess;
+  bool continue_run = true;
+};
