@@ -11,7 +11,3 @@ StageResult OtpWrite(RequestChannel&, RunSettings&, ImageBuffer&) {
   PrintError("OTP commands are not supported by this build\n");
   return {kExitOtpWrite, false};
 }
-int GenerateImageFile(RunSettings&, ImageBuffer&) {
-  PrintError("Image file generation is not supported by this build\n");
-  return kExitEepromWrite;
-}

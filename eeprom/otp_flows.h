@@ -7,7 +7,3 @@
 
 StageResult OtpReadAndSave(RequestChannel& ch, RunSettings& rs);
 StageResult OtpWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image);
-
-// -z: generates an EEPROM or OTP image file from the INI file; no device.
-// Exit code 0, 9 or 10.
-int GenerateImageFile(RunSettings& rs, ImageBuffer& image);
