@@ -181,6 +181,40 @@ TEST(CliCommands, GetEndsTheParse) {
                        "Driver Build Version 4\nDriver QFE Version 5\n");
 }
 
+// Memory commands run in stages: EEPROM size, the memory flow, then the
+// link mode; a link mode that cannot be set ends the run before any
+// network test.
+TEST(CliStages, ReadThenLinkMode) {
+  REQUIRE_SIMULATOR();
+  SimDevice dev("{}");
+  const test::RunResult r = dev.Run({"-r", "-l", "1000fd"});
+  if (!NotSupported(r).empty()) GTEST_SKIP() << "memory or link flows not in this build";
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  const std::vector<std::string> ops = test::TraceOps(dev.TracePath());
+  ASSERT_GE(ops.size(), 3u);
+  EXPECT_EQ(ops.front(), "READ_REGISTER");
+  EXPECT_EQ(ops[1], "E2P_READ_BYTE");  // the size probe comes first
+  size_t read_block = 0, link_mode = 0;
+  for (size_t i = 0; i < ops.size(); ++i) {
+    if (ops[i] == "E2P_READ_BLOCK" && read_block == 0) read_block = i;
+    if (ops[i] == "SET_LINK_MODE" && link_mode == 0) link_mode = i;
+  }
+  EXPECT_GT(read_block, 1u);
+  EXPECT_GT(link_mode, read_block);
+}
+
+TEST(CliStages, FailedLinkModeEndsTheRunBeforeThePing) {
+  REQUIRE_SIMULATOR();
+  SimDevice dev(R"({"faults":[{"op":"SET_LINK_MODE","status":1}]})");
+  const test::RunResult r = dev.Run({"-l", "100fd", "-p", "192.0.2.1"});
+  if (!NotSupported(r).empty()) GTEST_SKIP() << "link flows not in this build";
+  EXPECT_EQ(r.out, test::Banner() + "ERROR: SET_LINK_MODE failed !    status:Access failed\n" +
+                       "ERROR: Set link mode failed\n");
+  EXPECT_EQ(r.exit_code, 4);
+  EXPECT_EQ(test::TraceOps(dev.TracePath()),
+            (std::vector<std::string>{"READ_REGISTER", "SET_LINK_MODE"}));
+}
+
 // -z: the model name picks the layout; no device is opened (the state file
 // named here does not exist, so an open would fail).
 class CliImageModel : public testing::Test {
