@@ -32,6 +32,16 @@ constexpr int kCheckHexValueCheck = 2000;
 constexpr int kGetKeyValueLineCheck = 2031;
 constexpr int kGetKeyValueTitleCheck = 2032;
 
+// The reader is the only user of the file while it reads, so the stream's
+// lock is not needed for every character.
+inline int NextChar(std::FILE* file) {
+#if defined(_WIN32)
+  return _getc_nolock(file);
+#else
+  return getc_unlocked(file);
+#endif
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -56,13 +66,13 @@ int ReadIniLine(std::FILE* file, char* buf, int* len, long* line_start) {
 
   // Comment lines: a '#' as the very first byte of a line, up to and
   // including the next line feed.
-  int c = std::getc(file);
+  int c = NextChar(file);
   while (c == '#') {
     do {
-      c = std::getc(file);
+      c = NextChar(file);
     } while (c != '\n' && c != EOF);
     if (c == EOF) break;
-    c = std::getc(file);
+    c = NextChar(file);
   }
   if (capacity > 0) buf[0] = '\0';
   *len = 0;
@@ -78,7 +88,7 @@ int ReadIniLine(std::FILE* file, char* buf, int* len, long* line_start) {
     }
     if (c == '\n') break;
     if (c == '\r') {
-      const int next = std::getc(file);
+      const int next = NextChar(file);
       if (next == '\n') break;
       if (next == EOF) {
         status = kIniEndOfFile;
@@ -90,7 +100,7 @@ int ReadIniLine(std::FILE* file, char* buf, int* len, long* line_start) {
       continue;
     }
     if (stored < limit) buf[stored++] = static_cast<char>(c);
-    c = std::getc(file);
+    c = NextChar(file);
   }
   if (capacity > 0) buf[stored] = '\0';
   *len = stored;
