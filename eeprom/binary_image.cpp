@@ -88,15 +88,15 @@ int LoadIdentityFromImage(RunSettings& rs) {
   rs.MaximumMacAddress = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE};
   rs.markers.Set("MaximumMacAddress", kWellFormed);
 
-  if (!rs.CurrentSerialNumber && image[kSlotSerial] != 0) {
-    const int chars = StringCharCount(image[kSlotSerial]);
+  if (!rs.CurrentSerialNumber && image[slots::kSerial] != 0) {
+    const int chars = StringCharCount(image[slots::kSerial]);
     if (chars > static_cast<int>(kMaxSerialChars)) {
       PrintError("Current serial number size is greater than %d\n", static_cast<int>(kMaxSerialChars));
       return -1;
     }
-    const SlotSpan span = LocateSlot(image, kSlotSerial, count, true);
+    const SlotSpan span = LocateSlot(image, slots::kSerial, count, true);
     if (span.state != SlotState::kValid) {
-      ReportBadSlot("serial number string", image, kSlotSerial, span, count);
+      ReportBadSlot("serial number string", image, slots::kSerial, span, count);
       return -1;
     }
     std::string serial;

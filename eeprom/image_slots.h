@@ -6,16 +6,18 @@
 #include "app/run_settings.h"
 
 // Header offsets of the slots (length byte; the word offset byte follows).
-constexpr int kSlotManufacturer = 0x25;
-constexpr int kSlotProduct = 0x27;
-constexpr int kSlotSerial = 0x29;
-constexpr int kSlotConfiguration = 0x2B;
-constexpr int kSlotInterface = 0x2D;
-constexpr int kSlotFirstFixed = 0x2F;  // BOS, device and configuration descriptors
-constexpr int kSlotLastFixed = 0x3B;
-constexpr int kSlotWakeFilter = 0x3D;
-constexpr int kSlotLtmBelt = 0x3F;
-constexpr int kSlotTestBus = 0x41;
+namespace slots {
+constexpr int kManufacturer = 0x25;
+constexpr int kProduct = 0x27;
+constexpr int kSerial = 0x29;
+constexpr int kConfiguration = 0x2B;
+constexpr int kInterface = 0x2D;
+constexpr int kFirstFixed = 0x2F;  // BOS, device and configuration descriptors
+constexpr int kLastFixed = 0x3B;
+constexpr int kWakeFilter = 0x3D;
+constexpr int kLtmBelt = 0x3F;
+constexpr int kTestBus = 0x41;
+}  // namespace slots
 
 // Signature of the second OTP configuration, whose word offsets carry a bias.
 constexpr uint8_t kOtpSecondSignature = 0xF7;

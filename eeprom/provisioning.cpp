@@ -56,9 +56,9 @@ struct OptionalBlock {
 
 const char* BlockName(int slot) {
   switch (slot) {
-    case kSlotWakeFilter:
+    case slots::kWakeFilter:
       return "wake-up filter block";
-    case kSlotLtmBelt:
+    case slots::kLtmBelt:
       return "LTM BELT block";
     default:
       return "test bus block";
@@ -96,7 +96,7 @@ int RebuildStringArea(RunSettings& rs, ImageBuffer& image, const std::string& se
   scratch.CurrentSerialNumber = serial;
 
   std::vector<OptionalBlock> blocks;
-  for (int slot : {kSlotWakeFilter, kSlotLtmBelt, kSlotTestBus}) {
+  for (int slot : {slots::kWakeFilter, slots::kLtmBelt, slots::kTestBus}) {
     const SlotSpan span = LocateSlot(image, slot, byte_count, false);
     if (span.state == SlotState::kAbsent) continue;
     if (span.state != SlotState::kValid) {
@@ -113,7 +113,7 @@ int RebuildStringArea(RunSettings& rs, ImageBuffer& image, const std::string& se
   const int strings_end = scratch.ImageByteCount;
 
   // The fixed descriptors must stay out of the new string area.
-  for (int slot = kSlotFirstFixed; slot <= kSlotLastFixed; slot += 2) {
+  for (int slot = slots::kFirstFixed; slot <= slots::kLastFixed; slot += 2) {
     const SlotSpan span = LocateSlot(image, slot, byte_count, false);
     if (span.state == SlotState::kValid &&
         Overlaps(span.offset, span.offset + span.length, start, strings_end)) {
@@ -257,11 +257,11 @@ int ExtractImageStrings(const ImageBuffer& image, RunSettings& scratch, int byte
     const char* name;
   };
   static constexpr StringSlot kSlots[] = {
-      {kSlotManufacturer, &RunSettings::ManufacturerString, "manufacturer string"},
-      {kSlotProduct, &RunSettings::ProductString, "product string"},
-      {kSlotSerial, &RunSettings::CurrentSerialNumber, "serial number string"},
-      {kSlotConfiguration, &RunSettings::ConfigurationString, "configuration string"},
-      {kSlotInterface, &RunSettings::InterfaceString, "interface string"},
+      {slots::kManufacturer, &RunSettings::ManufacturerString, "manufacturer string"},
+      {slots::kProduct, &RunSettings::ProductString, "product string"},
+      {slots::kSerial, &RunSettings::CurrentSerialNumber, "serial number string"},
+      {slots::kConfiguration, &RunSettings::ConfigurationString, "configuration string"},
+      {slots::kInterface, &RunSettings::InterfaceString, "interface string"},
   };
   try {
     for (const StringSlot& s : kSlots) {
@@ -291,16 +291,16 @@ int PatchImageIdentity(RunSettings& rs, ImageBuffer& image, const MacAddress& ma
                        const OptText& serial, int eeprom_size) {
   std::copy(mac.begin(), mac.end(), image.begin() + 1);
   if (!serial) {
-    image[kSlotSerial] = 0;
-    image[kSlotSerial + 1] = 0;
+    image[slots::kSerial] = 0;
+    image[slots::kSerial + 1] = 0;
     return 0;
   }
   const int chars = static_cast<int>(serial->size());
-  if (StringCharCount(image[kSlotSerial]) == chars) {
+  if (StringCharCount(image[slots::kSerial]) == chars) {
     const int byte_count = std::clamp(rs.ImageByteCount, 0, kImageBufferSize);
-    const SlotSpan span = LocateSlot(image, kSlotSerial, byte_count, true);
+    const SlotSpan span = LocateSlot(image, slots::kSerial, byte_count, true);
     if (span.state != SlotState::kValid) {
-      ReportBadSlot("serial number string", image, kSlotSerial, span, byte_count);
+      ReportBadSlot("serial number string", image, slots::kSerial, span, byte_count);
       return 1;
     }
     for (int i = 0; i < chars; ++i) {
