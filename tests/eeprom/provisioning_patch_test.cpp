@@ -119,9 +119,9 @@ class RebuildTest : public testing::Test {
 };
 
 // An image with the three optional blocks right after the strings.
-ImageBuffer ImageWithBlocks(uint8_t signature, int* end) {
+ImageBuffer ImageWithBlocks(uint8_t signature, int* end, int start = 192) {
   int pos = 0;
-  ImageBuffer image = MakeImage(signature, kMac, "0012", &pos);
+  ImageBuffer image = MakeImage(signature, kMac, "0012", &pos, start);
   pos = PutBlock(image, 0x3D, pos, 20, 0x10);
   pos = PutBlock(image, 0x3F, pos, 24, 0x40);
   pos = PutBlock(image, 0x41, pos, 4, 0x80);
@@ -137,14 +137,19 @@ void ExpectBlock(const ImageBuffer& image, int slot, int pos, int length, uint8_
 }
 
 TEST_F(RebuildTest, LongerSerialMovesTheBlocksBehindTheStrings) {
-  for (uint8_t signature : {uint8_t{0xA5}, uint8_t{0xF7}}) {
+  struct Case {
+    uint8_t signature;
+    uint32_t chip;
+    int start;
+  };
+  for (const Case& c : {Case{0xA5, 0x5301, 192}, Case{0xF7, 0x5350, 146}}) {
     int end = 0;
-    ImageBuffer image = ImageWithBlocks(signature, &end);
-    RunSettings rs = Record(0x5301, end);
+    ImageBuffer image = ImageWithBlocks(c.signature, &end, c.start);
+    RunSettings rs = Record(c.chip, end);
     ASSERT_EQ(PatchImageIdentity(rs, image, kNewMac, std::string("000012"), 512), 0);
     EXPECT_EQ(SlotString(image, 0x25), "ACME");
     EXPECT_EQ(SlotString(image, 0x29), "000012");
-    const int strings_end = 192 + 10 + 14;
+    const int strings_end = c.start + 10 + 14;
     ExpectBlock(image, 0x3D, strings_end, 20, 0x10);
     ExpectBlock(image, 0x3F, strings_end + 20, 24, 0x40);
     ExpectBlock(image, 0x41, strings_end + 44, 4, 0x80);
@@ -181,7 +186,7 @@ TEST_F(RebuildTest, BlocksThatNoLongerFitAreRefused) {
 TEST_F(RebuildTest, SecondOtpConfigurationFitsInItsHalf) {
   int end = 0;
   ImageBuffer image = MakeImage(0xF7, kMac, "0012", &end);
-  RunSettings rs = Record(0x5350, end);
+  RunSettings rs = Record(0x5300, end);
   // 192 + 10 + 2 + 2 * 28 = 260 bytes: beyond the 256 bytes of the second half.
   std::string out = Captured([&] {
     EXPECT_EQ(PatchImageIdentity(rs, image, kNewMac, std::string(28, '1'), 512), 1);

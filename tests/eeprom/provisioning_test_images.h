@@ -38,16 +38,16 @@ inline int PutBlock(ImageBuffer& image, int slot, int pos, int length, uint8_t f
 }
 
 // An ORN5300-layout image: signature, MAC, a BOS slot, manufacturer "ACME"
-// and the serial number from offset 192. `end` receives the string end.
+// and the serial number from offset `start`. `end` receives the string end.
 inline ImageBuffer MakeImage(uint8_t signature, const MacAddress& mac, const std::string& serial,
-                             int* end = nullptr) {
+                             int* end = nullptr, int start = 192) {
   ImageBuffer image{};
   image[0] = signature;
   std::copy(mac.begin(), mac.end(), image.begin() + 1);
   const int bias = signature == 0xF7 ? 128 : 0;
   image[0x2F] = 22;
   image[0x30] = static_cast<uint8_t>(bias + 0x31);
-  int pos = PutString(image, 0x25, 192, "ACME");
+  int pos = PutString(image, 0x25, start, "ACME");
   pos = PutString(image, 0x29, pos, serial);
   if (end) *end = pos;
   return image;
