@@ -188,7 +188,8 @@ TEST(EchoReplyDecoding, AcceptsSkipsOrEndsAsTheReplyDeserves) {
       pn::kErrorUnexpectedNet);
   add("one byte short", Reply(0, me, 0), false, true, pn::kErrorUnexpectedNet, 20 + 11);
   add("exactly header and twelve bytes", Reply(0, me, 0), true, false, 0, 20 + 12);
-  add("options make it short", Reply(0, me, 0, 15, 4), false, true, pn::kErrorUnexpectedNet);
+  add("options make it short", Reply(0, me, 0, 15, 8), false, true, pn::kErrorUnexpectedNet,
+      60 + 4);
   add("empty", Reply(0, me, 0), false, true, pn::kErrorUnexpectedNet, 0);
   for (const Case& c : cases) {
     pn::SetLastError(0);
