@@ -110,7 +110,7 @@ require_features() {
   local missing
   missing=$(printf '%s\n' "$OUT" | grep -m1 "is not supported by this build")
   [ -n "$missing" ] && skip "orn5300cli lacks a feature: $missing"
-  if [ "$(printf '%s\n' "$OUT" | grep -c .)" -le 1 ] && printf '%s' "$OUT" | grep -q "$BANNER_TEXT"; then
+  if [ -z "$(body)" ] && printf '%s' "$OUT" | grep -q "$BANNER_TEXT"; then
     skip "orn5300cli prints only its banner: the command line has not landed"
   fi
   if [ ! -s "$TRACE" ]; then
@@ -119,8 +119,15 @@ require_features() {
   return 0
 }
 
-# The output without the banner lines.
-body() { printf '%s\n' "$OUT" | grep -v "$BANNER_TEXT" | sed '/./,$!d'; }
+# The output behind the banner (which ends with its "(Built at" line),
+# leading blank lines dropped.
+body() {
+  if printf '%s\n' "$OUT" | grep -q "^ (Built at"; then
+    printf '%s\n' "$OUT" | sed '1,/^ (Built at/d' | sed '/./,$!d'
+  else
+    printf '%s\n' "$OUT" | grep -v "$BANNER_TEXT" | sed '/./,$!d'
+  fi
+}
 
 count_lines() { printf '%s\n' "$OUT" | grep -cF -- "$1"; }
 
