@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/request_channel.h"
+#include "sim/sim_state.h"
 #include "sim/simulator.h"
 #include "support/tool_runner.h"
 
@@ -61,6 +62,17 @@ class SimTest : public testing::Test {
     device.reset();
     ch.device = nullptr;
     return nlohmann::json::parse(test::ReadFile(state_path));
+  }
+
+  // Closes the device (saving) and reads the state file over the defaults.
+  sim::SimState SavedState() {
+    device.reset();
+    ch.device = nullptr;
+    sim::SimState state;
+    std::string problem;
+    EXPECT_TRUE(sim::ParseState(sim::Json::parse(test::ReadFile(state_path)), state, problem))
+        << problem;
+    return state;
   }
 
   // Sends a hand-made request block through the device.
