@@ -1,5 +1,7 @@
 #include "sim/text.h"
 
+#include <cstdio>
+
 #include "driver/request_channel.h"
 
 namespace sim {
@@ -19,8 +21,9 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& out, std::stri
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
     const int digit = HexDigitValue(c);
     if (digit < 0) {
-      problem = "'" + std::string(1, c) + "' at position " + std::to_string(i) +
-                " is not a hexadecimal digit";
+      char what[96];
+      std::snprintf(what, sizeof what, "character %zu is not a hexadecimal digit", i + 1);
+      problem = what;
       return false;
     }
     if (high < 0) {
