@@ -82,25 +82,6 @@ struct Overrides {
   int32_t serial_increment = -1;  // -s; -1 = not given
 };
 
-// A decimal option value: digits only, ending at the first blank or tab,
-// at most `max_length` digits (an empty value passes). Returns the digits.
-std::optional<std::string> CheckDecimalOption(const char* text, size_t max_length) {
-  std::string digits;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == ' ' || *p == '\t') break;
-    if (*p < '0' || *p > '9') return std::nullopt;
-    digits.push_back(*p);
-  }
-  if (digits.size() > max_length) return std::nullopt;
-  return digits;
-}
-
-int DecimalValue(const std::string& digits) {
-  int value = 0;
-  for (char c : digits) value = value * 10 + (c - '0');
-  return value;
-}
-
 // Stores a heap copy of a text; 2 after "No enough memory" when it fails.
 int StoreText(OptText& field, const char* text) {
   try {
@@ -204,12 +185,13 @@ int HandleOption(char letter, const char* value, const char* program, RunSetting
         option = 1;
         return kParseOk;
       }
-      const std::optional<std::string> digits = CheckDecimalOption(value, 3);
-      if (!digits) {
+      // The check cuts the text at its first blank: work on a copy, not on argv.
+      std::string digits(value);
+      if (CheckDecimalValue(digits.data(), 3) != 0) {
         return InvalidCommandLine(letter == 'm' ? "Invalid Mac address increment with -m option\n"
                                                 : "Invalid serial number increment with -s option\n");
       }
-      option = DecimalValue(*digits);
+      option = static_cast<int32_t>(DecimalTextValue(digits.c_str()));
       return kParseOk;
     }
     case 'O':

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,17 @@ struct ErrorCase {
 };
 
 std::string Err(const std::string& message) { return "ERROR: " + message; }
+
+// Names the case after its arguments in test listings.
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+  std::string text;
+  for (const std::string& a : c.args) text += (text.empty() ? "" : " ") + (a.empty() ? "\"\"" : a);
+  if (text.size() > 40) text = text.substr(0, 40) + "...";
+  for (char& ch : text) {
+    if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) > 0x7E) ch = '?';
+  }
+  *os << (text.empty() ? "(no arguments)" : text);
+}
 
 class ParseErrors : public testing::TestWithParam<ErrorCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <random>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,17 @@ struct CliCase {
   int exit_code;  // as main returns it
   std::string out;  // after the banner
 };
+
+// Names the case after its arguments in test listings.
+void PrintTo(const CliCase& c, std::ostream* os) {
+  std::string text;
+  for (const std::string& a : c.args) text += (text.empty() ? "" : " ") + (a.empty() ? "\"\"" : a);
+  if (text.size() > 40) text = text.substr(0, 40) + "...";
+  for (char& ch : text) {
+    if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) > 0x7E) ch = '?';
+  }
+  *os << (text.empty() ? "(no arguments)" : text);
+}
 
 class CliOutcome : public testing::TestWithParam<CliCase> {};
 

@@ -220,12 +220,16 @@ TEST(CliStages, FailedLinkModeEndsTheRunBeforeThePing) {
 class CliImageModel : public testing::Test {
  protected:
   test::RunResult Generate(const std::string& model) {
-    test::WriteFile(dir_.File("empty.ini"), "");
-    return test::RunCli({"-i", "empty.ini", "-z", "out.bin", "-d", model},
+    test::WriteFile(dir_.File("board.ini"),
+                    "[MacAddress]\n"
+                    "CurrentMacAddress = 02:00:00:00:00:01\n"
+                    "MaximumMacAddress = 02:00:00:00:FF:FF\n"
+                    "MacAddressIncrement = 1\n");
+    return test::RunCli({"-i", "board.ini", "-z", "out.bin", "-d", model},
                         {{"ORN5300_SIM", dir_.File("absent.json")}}, "", dir_.path());
   }
-  // The INI reader and the identity checks must accept an empty file before
-  // the model is looked at.
+  // The INI reader and the identity checks must accept the file before the
+  // model is looked at.
   static bool NoIniReader(const test::RunResult& r) {
     return r.out.find("Parameter Error") != std::string::npos && !NotSupported(r).empty();
   }
