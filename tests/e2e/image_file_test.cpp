@@ -87,6 +87,7 @@ TEST(ImageFileCli, SecondOtpConfigurationFileForm) {
   ini = WithKey(ini, "ManufacturerEnable", "0");
   ini = WithKey(ini, "ProductEnable", "0");
   ini = WithKey(ini, "CurrentSerialNumber", "ABC");
+  ini = WithKey(ini, "MaximumSerialNumber", "FFF");  // else "ABC" is padded to its length
   ini += "\n[OtpConfig]\nOtpSignature = 0xF7\n";
   test::WriteFile(dir.File("second.ini"), ini);
   const std::string target = dir.File("second.bin");
