@@ -61,11 +61,19 @@ bool FileForm(const ImageBuffer& image, int count, bool otp, std::vector<uint8_t
   return true;
 }
 
+// An existing target must be writable: replacing it by a rename would
+// otherwise get around its write protection.
+bool TargetWritable(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return true;
+  return FilePtr(std::fopen(path.c_str(), "ab")) != nullptr;
+}
+
 }  // namespace
 
 int WriteImageFile(const std::string& path, const ImageBuffer& image, int count, bool otp) {
   const std::string temp = TempNameBeside(path);
-  FilePtr file(std::fopen(temp.c_str(), "wb"));
+  FilePtr file(TargetWritable(path) ? std::fopen(temp.c_str(), "wb") : nullptr);
   if (!file) {
     PrintError("Couldn't create file %s\n", path.c_str());
     return kExitIdentity;

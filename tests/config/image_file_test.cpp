@@ -119,6 +119,25 @@ TEST(ImageFileForm, ReplacesAnExistingFileAndReportsUncreatableOnes) {
   EXPECT_FALSE(test::FileExists(blocked + ".tmp"));
 }
 
+TEST(ImageFileForm, WriteProtectedTargetIsNotReplaced) {
+  test::TempDir dir;
+  const std::string path = dir.File("protected.bin");
+  test::WriteFile(path, "released image");
+  namespace fs = std::filesystem;
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  if (std::FILE* probe = std::fopen(path.c_str(), "ab")) {
+    std::fclose(probe);
+    GTEST_SKIP() << "write protection does not apply to this user";
+  }
+  int rc = 0;
+  const std::string out = Capture([&] { rc = WriteImageFile(path, Pattern(0xA5), 192, false); });
+  EXPECT_EQ(rc, 10);
+  EXPECT_EQ(out, "ERROR: Couldn't create file " + path + "\n");
+  EXPECT_EQ(test::ReadFile(path), "released image");
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"protected.bin"});
+}
+
 // The whole -z flow needs the required-sections check of the INI schema.
 bool IniSchemaAvailable() {
   RunSettings rs;
