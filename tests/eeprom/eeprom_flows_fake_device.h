@@ -30,8 +30,8 @@ class MemoryDevice : public platform::DeviceControl {
   std::vector<uint8_t> eeprom;
   std::vector<uint8_t> otp;
   std::vector<Request> log;
-  // Answers status 1 to the n-th request (1-based, counted over all
-  // requests with that code) of `fail_code`; 0 disables.
+  // Answers status 1 to the n-th request with code `fail_code` (1-based,
+  // counted from when the code is set); 0 disables.
   uint32_t fail_code = 0;
   int fail_nth = 0;
   // Inverts byte `corrupt_at` of every block read reply when not negative.
