@@ -27,6 +27,11 @@ show() {
   "$@"
 }
 
+# The identity the INI file names for the next device.
+identity() {
+  grep -E '^[[:space:]]*(CurrentMacAddress|CurrentSerialNumber)' orn5300.ini | sed 's/^/    /'
+}
+
 export ORN5300_SIM=$WORK/device.json
 
 show "$SIM" init "$ORN5300_SIM" --chip ORN5300
@@ -35,13 +40,13 @@ show cp "$INI_SOURCE" orn5300.ini
 for device in 1 2; do
   echo
   echo "== device $device: program from the INI file, then step the identity"
-  show grep -E '^(CurrentMacAddress|CurrentSerialNumber)' orn5300.ini
+  identity
   show "$CLI" -w -i orn5300.ini -N
 done
 
 echo
 echo "== the INI file now names the next device"
-show grep -E '^(CurrentMacAddress|CurrentSerialNumber)' orn5300.ini
+identity
 
 echo
 echo "== read the EEPROM back and show what was programmed"
