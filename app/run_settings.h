@@ -68,6 +68,10 @@ struct RunSettings {
   int32_t MacWriteBackLength = 0;
   int32_t SerialWriteBackLength = 0;
   int32_t SerialWriteBackPosition = 0;
+  // The value texts found at those positions when the run began; the
+  // write-back refuses to overwrite anything else.
+  OptText MacWriteBackText;
+  OptText SerialWriteBackText;
 
   OptText McuFileName;      // -f, -F, -g, -P
   OptText BinaryFileName;   // -b
