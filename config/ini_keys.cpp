@@ -1,0 +1,105 @@
+#include "config/ini_keys.h"
+
+#include "app/output.h"
+
+bool StoreNumericKey(const IniNumericKey& key, char* value, RunSettings& rs) {
+  const bool decimal = key.form == IniForm::kDecimal;
+  const int check = decimal ? CheckDecimalValue(value, key.max_length)
+                            : CheckHexValue(value, key.max_length);
+  if (check != 0) {
+    PrintError("%s", key.malformed);
+    rs.markers.Set(key.name, kMalformed);
+    return false;
+  }
+  key.field.set(rs, decimal ? DecimalTextValue(value) : HexTextValue(value));
+  rs.markers.Set(key.name, kWellFormed);
+  if (key.set_given != nullptr) key.set_given(rs);
+  return true;
+}
+
+int ReadNumericKeys(const IniNumericKey* keys, size_t count, const IniKeyLine& line,
+                    RunSettings& rs, bool& malformed) {
+  for (size_t i = 0; i < count; ++i) {
+    char* value = GetKeyValue(line.buf, keys[i].name, line.first);
+    if (value == nullptr) continue;
+    if (!StoreNumericKey(keys[i], value, rs)) malformed = true;
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool CheckNumericKeys(const IniNumericKey* keys, size_t count, IniFinalChecks order,
+                      const RunSettings& rs) {
+  bool ok = true;
+  auto missing = [&](const IniNumericKey& key) {
+    if (key.missing == nullptr || rs.markers.Get(key.name) != kNotSeen) return false;
+    PrintError("%s", key.missing);
+    ok = false;
+    return true;
+  };
+  auto above = [&](const IniNumericKey& key) {
+    if (key.above == nullptr || key.field.get(rs) <= key.limit) return;
+    PrintError("%s", key.above);
+    ok = false;
+  };
+  if (order == IniFinalChecks::kEachKey) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!missing(keys[i])) above(keys[i]);
+    }
+  } else {
+    for (size_t i = 0; i < count; ++i) missing(keys[i]);
+    for (size_t i = 0; i < count; ++i) {
+      if (rs.markers.Get(keys[i].name) != kNotSeen) above(keys[i]);
+    }
+  }
+  return ok;
+}
+
+int ReadKeySection(std::FILE* file, RunSettings& rs, const IniKeySection& section) {
+  bool malformed = false;
+  const int read = ReadSectionKeyLines(file, [&](const IniKeyLine& line) {
+    ReadNumericKeys(section.keys, section.count, line, rs, malformed);
+  });
+  if (read < 0 || malformed) return -1;
+  if (!CheckNumericKeys(section.keys, section.count, section.order, rs)) return -1;
+  if (section.header != nullptr) rs.markers.Complete(section.header);
+  return 0;
+}
+
+int IniHexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+int IniParseMacAddress(const char* text, MacAddress& mac) {
+  if (text == nullptr) return -1;
+  for (int i = 0; i < 6; ++i) {
+    const char* pair = text + 3 * i;
+    const int high = IniHexDigitValue(pair[0]);
+    if (high < 0) return -1;
+    const int low = IniHexDigitValue(pair[1]);
+    if (low < 0) return -1;
+    mac[i] = static_cast<uint8_t>(high << 4 | low);
+    if (i < 5 && pair[2] != ':' && pair[2] != '-') return -1;
+    if (i == 5 && pair[2] != '\0') return -1;
+  }
+  return 0;
+}
+
+int IniParseHex16(const char* text, uint16_t& value) {
+  if (text == nullptr || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return -1;
+  int length = 0;
+  while (text[length] != '\0') {
+    if (++length > 6) return -1;
+  }
+  value = 0;
+  for (const char* p = text + 2; *p != '\0'; ++p) {
+    if (*p == ' ' || *p == '\t') return 0;
+    const int digit = IniHexDigitValue(*p);
+    if (digit < 0) return -1;
+    value = static_cast<uint16_t>(value << 4 | digit);
+  }
+  return 0;
+}
