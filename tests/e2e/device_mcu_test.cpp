@@ -23,7 +23,7 @@ size_t Count(const std::string& text, const std::string& word) {
 
 TEST(DeviceMcu, DownloadVerifyThenVerifyOnly) {
   SKIP_UNLESS_SIMULATOR_READY();
-  SimDevice dev;
+  SimDevice dev(json{{"mcu", {{"running", false}}}});  // halted by an earlier access
   test::WriteFile(dev.File("fw.bin"), Firmware(1024));
   auto r = dev.Run({"-F", "fw.bin"});
   EXPECT_EQ(r.exit_code, 0);
@@ -76,7 +76,7 @@ TEST(DeviceMcu, FileProblemsAreReportedBeforeAnyDeviceAccess) {
 
 TEST(DeviceMcu, VerifyMismatchStopsWithoutReleasing) {
   SKIP_UNLESS_SIMULATOR_READY();
-  SimDevice dev(json{{"mcu", {{"xdata", {{"0x5000", "00 01 02 03 04 FF"}}}}}});
+  SimDevice dev(json{{"mcu", {{"xdata", {{"0x5000", "00 01 02 03 04 FF"}}}, {"running", false}}}});
   test::WriteFile(dev.File("fw.bin"), std::string("\x00\x01\x02\x03\x04\x05", 6));
   auto r = dev.Run({"-g", "fw.bin"});
   EXPECT_EQ(r.exit_code, 0);
@@ -86,6 +86,7 @@ TEST(DeviceMcu, VerifyMismatchStopsWithoutReleasing) {
   ASSERT_GE(r.out.size(), tail.size());
   EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
   EXPECT_EQ(dev.Events().back(), "read_phy 0x00040013");
+  EXPECT_EQ(dev.State()["mcu"]["running"], false);
 }
 
 }  // namespace

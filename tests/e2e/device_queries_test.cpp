@@ -101,7 +101,7 @@ TEST(DeviceInfoQueries, StatisticsReports) {
 
 TEST(DeviceInfoQueries, McuInformationReleasesTheMcu) {
   SKIP_UNLESS_SIMULATOR_READY();
-  SimDevice dev;
+  SimDevice dev(json{{"mcu", {{"running", false}}}});  // halted by an earlier access
   auto r = dev.Run({"-G", "i"});
   EXPECT_EQ(r.out, test::Banner() +
                        "MCU Device Version:            5300\n"
