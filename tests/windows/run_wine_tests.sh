@@ -346,6 +346,19 @@ for model in ORN5300 ORN5350; do
   done
 done
 
+# A target that exists already is replaced (a rename over an existing file
+# needs its own call on Windows).
+new_case image-replaces-existing-file
+if need_cli && need_example orn5300.ini; then
+  put "$EXAMPLES/orn5300.ini" station.ini
+  make_awkward_bytes 700 "$CDIR/old.bin"
+  put "$CDIR/old.bin" image.bin
+  run_both -i station.ini -z image.bin -d ORN5300
+  if landed && compare && expect_rc 0; then
+    if cmp -s "$CDIR/lin/image.bin" "$CDIR/old.bin"; then fail "image.bin was not replaced"; else pass; fi
+  fi
+fi
+
 # --- Against the simulated controller -------------------------------------------
 
 for form in lf crlf; do
