@@ -426,6 +426,16 @@ if need_cli; then
   fi
 fi
 
+# The ping stage looks for the controller's adapter among the host's
+# adapters (IP Helper on Windows); neither host has one, so both give up
+# after their attempts (slept in virtual time) with the same message.
+new_case ping-without-adapter
+if need_cli; then
+  state_init
+  run_both --sim -r -p 192.0.2.1
+  landed && compare && expect_rc 7 && pass
+fi
+
 # --- The simulator program --------------------------------------------------------
 
 new_case orn5300sim
