@@ -426,9 +426,9 @@ if need_cli; then
   fi
 fi
 
-# The ping stage looks for the controller's adapter among the host's
-# adapters (IP Helper on Windows); neither host has one, so both give up
-# after their attempts (slept in virtual time) with the same message.
+# A read followed by the ping stage: the link check and the search for the
+# controller's adapter among the host's adapters (IP Helper on Windows) fail
+# alike on both hosts, with their waits slept in virtual time.
 new_case ping-without-adapter
 if need_cli; then
   state_init
