@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 BASE_PKGS    = cmake make g++ ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev iproute2
 WINDOWS_PKGS = g++-mingw-w64-x86-64-posix nlohmann-json3-dev cmake ninja-build
 
-.PHONY: all deps build test run bench windows sanitize clean
+.PHONY: all deps build test run bench windows windows-test sanitize clean
 
 all: build
 
@@ -36,6 +36,12 @@ windows:
 	cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	cmake --build $(BUILD_WIN) -j $(JOBS)
+
+# Runs the Windows executables under Wine and compares them with the Linux
+# build, case by case.
+windows-test: build windows
+	@tools/ensure_packages.sh wine64
+	tests/windows/run_wine_tests.sh $(BUILD) $(BUILD_WIN)
 
 sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORN_SANITIZE=ON -DORN_BUILD_BENCH=OFF
