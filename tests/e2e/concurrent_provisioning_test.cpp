@@ -1,10 +1,11 @@
-// Runs that share one INI file: two stations stepping the identity in the
+// Runs that share one INI file: stations stepping the identity in the
 // same file must never program the same MAC address, and a run that has to
 // wait for another says so.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <latch>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -51,24 +52,34 @@ std::unique_ptr<platform::FileLock> HoldLock(const std::string& ini) {
   return lock;
 }
 
-TEST(ConcurrentProvisioning, TwoStationsSharingOneIniFileProgramDifferentIdentities) {
-  for (int round = 0; round < 3; ++round) {
+// Several stations started at the same moment on one shared INI file.
+TEST(ConcurrentProvisioning, StationsSharingOneIniFileProgramDifferentIdentities) {
+  constexpr int kStations = 4;
+  for (int round = 0; round < 5; ++round) {
     test::TempDir share;
     const std::string ini = share.File("station.ini");
     test::WriteFile(ini, e2e::IniText());
-    SimDevice a, b;
-    test::RunResult ra, rb;
-    std::thread ta([&] { ra = a.Run({"-w", "-i", ini, "-N"}); });
-    std::thread tb([&] { rb = b.Run({"-w", "-i", ini, "-N"}); });
-    ta.join();
-    tb.join();
-    SKIP_IF_NOT_LANDED(ra);
-    ASSERT_EQ(ra.exit_code, 0) << ra.out;
-    ASSERT_EQ(rb.exit_code, 0) << rb.out;
-    const Bytes ea = a.Memory("eeprom"), eb = b.Memory("eeprom");
-    const std::set<std::string> macs{MacText(ea), MacText(eb)};
-    EXPECT_EQ(macs, (std::set<std::string>{"00:80:0F:11:22:30", "00:80:0F:11:22:31"})) << "round " << round;
-    EXPECT_EQ(test::ReadFile(ini), SteppedIni(2)) << "round " << round << ": both steps reach the file";
+    std::vector<SimDevice> devices(kStations);
+    std::vector<test::RunResult> results(kStations);
+    std::latch start(kStations);
+    std::vector<std::thread> stations;
+    for (int i = 0; i < kStations; ++i) {
+      stations.emplace_back([&, i] {
+        start.arrive_and_wait();
+        results[i] = devices[i].Run({"-w", "-i", ini, "-N"});
+      });
+    }
+    for (auto& t : stations) t.join();
+    SKIP_IF_NOT_LANDED(results[0]);
+    std::set<std::string> macs;
+    for (int i = 0; i < kStations; ++i) {
+      ASSERT_EQ(results[i].exit_code, 0) << results[i].out;
+      macs.insert(MacText(devices[i].Memory("eeprom")));
+    }
+    EXPECT_EQ(macs, (std::set<std::string>{"00:80:0F:11:22:30", "00:80:0F:11:22:31", "00:80:0F:11:22:32",
+                                           "00:80:0F:11:22:33"}))
+        << "round " << round << ": two stations programmed the same address";
+    EXPECT_EQ(test::ReadFile(ini), SteppedIni(kStations)) << "round " << round << ": a step was lost";
     EXPECT_TRUE(test::FileExists(ini + ".lock")) << "the lock file stays for the next run";
   }
 }
