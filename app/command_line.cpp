@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "config/ini_reader.h"
 #include "config/ini_schema.h"
 #include "eeprom/binary_image.h"
+#include "platform/file_lock.h"
 
 namespace {
 
@@ -22,6 +24,38 @@ constexpr int kParseOk = 0;
 constexpr int kMaxSerialLength = 16;
 constexpr int kMaxIncrement = 255;
 constexpr size_t kMaxDestinationLength = sizeof(RunSettings::DestinationAddressText) - 1;
+// How long a run waits for the INI file lock before it says so.
+constexpr uint32_t kIniLockWarnMs = 2000;
+
+// A run that writes the stepped identity back into the INI file holds an
+// exclusive lock from the read of the file until the run ends, so that two
+// stations sharing one file never program the same MAC address or serial
+// number. The lock is taken on the companion file "<ini>.lock", created
+// beside the INI file and never deleted, not on the INI file itself: the
+// write-back may replace the INI file by a new one, and a lock on the old
+// file would not exclude a run that opens the new one. A missing INI file
+// takes no lock (the INI reader reports it, and no stray lock file is left).
+int LockIniFile(RunSettings& rs) {
+  const std::string& ini = *rs.IniFileName;
+  std::FILE* probe = std::fopen(ini.c_str(), "rb");
+  if (probe == nullptr) return kParseOk;
+  std::fclose(probe);
+  const std::string lock_path = ini + ".lock";
+  uint32_t error = 0;
+  auto on_long_wait = [&ini] {
+    PrintWarning("Waiting for another run that is using the ini file %s\n", ini.c_str());
+    std::fflush(stdout);
+  };
+  std::unique_ptr<platform::FileLock> lock =
+      platform::AcquireFileLock(lock_path, kIniLockWarnMs, on_long_wait, error);
+  if (!lock) {
+    PrintError("Cannot lock the ini file %s through %s (error %u)\n", ini.c_str(), lock_path.c_str(),
+               static_cast<unsigned>(error));
+    return kExitInvalidCommandLine;
+  }
+  rs.IniFileLock = std::move(lock);
+  return kParseOk;
+}
 
 // Walks the argument vector and delivers one option letter at a time. The
 // value of an option is the next argument unless that one begins with '-'.
@@ -425,6 +459,10 @@ int CheckAfterScan(RunSettings& rs, Overrides& ov) {
   if (!rs.IncrementRequested) {
     if (ov.mac_increment > 0) return InvalidCommandLine("Must specify -N option with -m \n");
     if (ov.serial_increment > 0) return InvalidCommandLine("Must specify -N option with -s \n");
+  }
+  if (rs.IniFileName && code == kCmdWrite && rs.IncrementRequested) {
+    const int locked = LockIniFile(rs);
+    if (locked != kParseOk) return locked;
   }
   int result = kParseOk;
   if (rs.IniFileName && ReadIniFile(rs.IniFileName->c_str(), rs) != 0) {

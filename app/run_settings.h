@@ -6,9 +6,14 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+namespace platform {
+class FileLock;
+}
 
 // Presence states of one INI value.
 enum Presence : int { kNotSeen = 0, kWellFormed = 1, kMalformed = 2 };
@@ -210,6 +215,11 @@ struct RunSettings {
 
   // INI presence and completion markers of this run.
   IniMarkers markers;
+
+  // Exclusive lock on the INI file, held from its read until the run ends
+  // when the run writes the stepped identity back (-w with -N); empty
+  // otherwise.
+  std::shared_ptr<platform::FileLock> IniFileLock;
 };
 
 // Image buffer size: larger than the largest EEPROM so that an oversized

@@ -1,0 +1,69 @@
+// File locks with flock(2): the lock belongs to the open file description,
+// so it is released when this process unlocks or closes it, or ends.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/device_control.h"
+#include "platform/file_lock.h"
+
+namespace platform {
+namespace {
+
+class PosixFileLock final : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override {
+    flock(fd_, LOCK_UN);
+    close(fd_);
+  }
+  PosixFileLock(const PosixFileLock&) = delete;
+  PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// Opens the lock file for reading and writing, creating it when missing.
+// A lock file that exists but is not writable for this user (created by
+// another user on a shared folder) is opened read-only: flock needs no
+// write access.
+int OpenLockFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<FileLock> AcquireFileLock(const std::string& path, uint32_t warn_after_ms,
+                                          const std::function<void()>& on_long_wait,
+                                          uint32_t& error) {
+  error = 0;
+  const int fd = OpenLockFile(path);
+  if (fd < 0) {
+    error = static_cast<uint32_t>(errno);
+    return nullptr;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  bool warned = false;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<PosixFileLock>(fd);
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
+      error = static_cast<uint32_t>(errno);
+      close(fd);
+      return nullptr;
+    }
+    if (!warned && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(warn_after_ms)) {
+      warned = true;
+      if (on_long_wait) on_long_wait();
+    }
+    SleepMilliseconds(kFileLockPollMs);
+  }
+}
+
+}  // namespace platform
