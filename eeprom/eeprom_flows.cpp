@@ -1,16 +1,187 @@
-// Placeholder until this subsystem lands: fails honestly, never pretends.
+// EEPROM commands: the size probe, read and save, write and verify.
 #include "eeprom/eeprom_flows.h"
 
-#include "app/output.h"
+#include <array>
+#include <cstdio>
+#include <memory>
 
-bool DetectEepromSize(RequestChannel&, int32_t&) { return false; }
-int FixEepromSize(RequestChannel&, RunSettings&) { return kExitSuccess; }
-StageResult EepromReadAndSave(RequestChannel&, RunSettings&) {
-  PrintError("EEPROM commands are not supported by this build\n");
-  return {kExitEepromRead, false};
+#include "app/output.h"
+#include "config/image_layout.h"
+#include "config/ini_schema.h"
+#include "eeprom/provisioning.h"
+
+namespace {
+
+constexpr int kMaxEepromSize = 512;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+bool DetectEepromSize(RequestChannel& ch, int32_t& size) {
+  // A part that wraps at 256 bytes mirrors offset 256 onto offset 0: write
+  // the complement of byte 0 at 256 and see whether byte 0 changed. Every
+  // byte changed on the way is written back; a failing request ends the
+  // probe at once.
+  uint8_t a = 0;
+  if (!E2pReadByte(ch, 0, a)) return false;
+  if (!E2pWriteByte(ch, 0, 0xFF)) return false;
+  if (!E2pWriteByte(ch, 0, a)) return false;
+  uint8_t t = 0;
+  if (!E2pReadByte(ch, 256, t)) return false;
+  if (!E2pWriteByte(ch, 256, static_cast<uint8_t>(~a))) return false;
+  uint8_t r = 0;
+  if (!E2pReadByte(ch, 0, r)) return false;
+  if (r != a) {
+    if (!E2pWriteByte(ch, 0, a)) return false;
+    size = 256;
+    return true;
+  }
+  if (!E2pWriteByte(ch, 256, t)) return false;
+  size = 512;
+  return true;
 }
-StageResult EepromWrite(RequestChannel&, RunSettings&, ImageBuffer&) {
-  PrintError("EEPROM commands are not supported by this build\n");
-  return {kExitEepromWrite, false};
+
+int FixEepromSize(RequestChannel& ch, RunSettings& rs) {
+  const bool probe = rs.OtpMode == 0 && !rs.TargetFileName &&
+                     (rs.CommandCode == kCmdWrite || rs.CommandCode == kCmdRead);
+  rs.EepromSize = kMaxEepromSize;
+  if (!probe) return kExitSuccess;
+  int32_t size = kMaxEepromSize;
+  if (!DetectEepromSize(ch, size)) return kExitEepromRead;
+  rs.EepromSize = size;
+  return kExitSuccess;
 }
-int VerifyEeprom(RequestChannel&, const uint8_t*, int) { return 5; }
+
+std::string DefaultSaveName(const RunSettings& rs, const char* suffix) {
+  return std::string(rs.ModelFilePrefix.data()) + suffix;
+}
+
+SaveOutcome SaveReadBack(const std::string& path, const uint8_t* data, size_t length) {
+  // "r+b" keeps an existing file's length; only a missing file is created.
+  File f(std::fopen(path.c_str(), "r+b"));
+  if (!f) f.reset(std::fopen(path.c_str(), "w+b"));
+  if (!f) return SaveOutcome::kOpenFailed;
+  const size_t written = std::fwrite(data, 1, length, f.get());
+  if (written == 0 && length != 0) return SaveOutcome::kWriteFailed;
+  if (written < length) return SaveOutcome::kShortWrite;
+  // Buffered data may still fail on its way to the file (a full disk shows
+  // only here); that is a failed write, never a saved file.
+  if (std::fflush(f.get()) != 0) return SaveOutcome::kWriteFailed;
+  if (std::fclose(f.release()) != 0) return SaveOutcome::kWriteFailed;
+  return SaveOutcome::kSaved;
+}
+
+StageResult EepromReadAndSave(RequestChannel& ch, RunSettings& rs) {
+  ImageBuffer image{};
+  const int size = rs.EepromSize;
+  if (!E2pReadBlock(ch, static_cast<uint16_t>(size), image.data())) {
+    return {kExitEepromRead, false};
+  }
+  const std::string name = rs.BinaryFileName ? *rs.BinaryFileName
+                                             : DefaultSaveName(rs, size == 256 ? "-256.bin" : "-512.bin");
+  switch (SaveReadBack(name, image.data(), static_cast<size_t>(size))) {
+    case SaveOutcome::kOpenFailed:
+      PrintError("ERROR::Failed to create/open %s\n", name.c_str());
+      return {kExitEepromRead, false};
+    case SaveOutcome::kWriteFailed:
+      PrintError("ERROR::WriteFile Failed\n");
+      return {kExitEepromRead, false};
+    case SaveOutcome::kShortWrite:
+      PrintError("ERROR::Write buffer has not been written to the file completely\n");
+      return {kExitEepromRead, true};
+    case SaveOutcome::kSaved:
+      break;
+  }
+  std::printf("Saved Eeprom to the file %s under current folder\n", name.c_str());
+  return {kExitSuccess, true};
+}
+
+namespace {
+
+// Reads the -b image into the buffer and puts the run's identity into it.
+int LoadEepromImageFile(RunSettings& rs, ImageBuffer& image) {
+  const std::string& name = *rs.BinaryFileName;
+  File f(std::fopen(name.c_str(), "rb"));
+  if (!f) {
+    PrintError("No file %s was found\n", name.c_str());
+    return kExitEepromWrite;
+  }
+  rs.ImageByteCount = static_cast<int32_t>(std::fread(image.data(), 1, image.size(), f.get()));
+  f.reset();
+  // The command-line parse has taken the MAC address (and the serial
+  // number, when there is one) from the file or its overrides.
+  if (rs.MacAddressGiven != 0 &&
+      PatchImageIdentity(rs, image, rs.CurrentMacAddress, rs.CurrentSerialNumber, rs.EepromSize) != 0) {
+    PrintError("Modifying EEPROM image failed.\n");
+    return kExitIdentity;
+  }
+  return kExitSuccess;
+}
+
+int GenerateEepromImage(RunSettings& rs, ImageBuffer& image) {
+  if (CheckIniSections(rs) != 0) {
+    PrintError("Validated ini file failed\n");
+    return kExitEepromWrite;
+  }
+  if (GenerateImage(rs, image, kImageModeEeprom) != 0) {
+    PrintError("Generated EEPROM file failed\n");
+    return kExitEepromWrite;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+StageResult EepromWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
+  image.fill(0);
+  rs.ImageByteCount = 0;
+  int code = kExitSuccess;
+  if (rs.BinaryFileName) {
+    code = LoadEepromImageFile(rs, image);
+  } else if (rs.IniFileName) {
+    code = GenerateEepromImage(rs, image);
+  } else {
+    PrintError("Either ini file(-i) or binary file(-b) should be provided\n");
+    code = kExitEepromWrite;
+  }
+  if (code != kExitSuccess) return {code, false};
+
+  if (rs.ImageByteCount > rs.EepromSize) {
+    PrintError("The size of binary file is greater than eeprom size\n");
+    return {kExitEepromWrite, false};
+  }
+  // The whole part is written; bytes past the image are the buffer's zeros.
+  if (!E2pWriteBlock(ch, static_cast<uint16_t>(rs.EepromSize), image.data())) {
+    std::printf("Failed to program device eeprom\n");
+    return {kExitEepromWrite, false};
+  }
+  if (VerifyEeprom(ch, image.data(), rs.ImageByteCount) != 0) {
+    PrintError("Failed to verify device eeprom\n");
+    return {kExitEepromWrite, false};
+  }
+  std::printf("The current device EEPROM was programmed with %d bytes\n", rs.ImageByteCount);
+  return {kExitSuccess, true};
+}
+
+int VerifyEeprom(RequestChannel& ch, const uint8_t* image, int count) {
+  if (count > kMaxEepromSize || count < 0) {
+    std::printf("Invalid eeprom size\n");
+    return 6;
+  }
+  std::array<uint8_t, kMaxEepromSize> read_back{};
+  if (!E2pReadBlock(ch, static_cast<uint16_t>(count), read_back.data())) {
+    std::printf("Failed to read eeprom\n");
+    return 5;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (read_back[i] != image[i]) {
+      std::printf("Failed to verify eeprom contents\n");
+      return 1;
+    }
+  }
+  return 0;
+}

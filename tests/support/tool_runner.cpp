@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -29,9 +30,13 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  // A program that ends without reading all its input closes the pipe:
+  // the write must then fail with EPIPE, not kill the test with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    std::signal(SIGPIPE, SIG_DFL);
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
