@@ -53,5 +53,13 @@ fuzz:
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
+# A representative part of the end-to-end suite with every orn5300cli run
+# under valgrind's memcheck: any memory error or leak fails its test.
+MEMCHECK_FILTER ?= EepromReadCommand.ProbesTheSizeRestoresTheProbedBytesAndSavesTheWholePart:EepromWriteCommand.IniConfigurationIsProgrammedAndVerified:EepromWriteCommand.ProductionSeriesFromTheShippedExample:ImageFileCli.ExamplesGenerateEveryKindOfImage:OtpCommand.FirstThenSecondConfigurationFromTheIniFile
+
+memcheck: build
+	@tools/ensure_packages.sh $(MEMCHECK_PKGS)
+	ORN_TEST_VALGRIND=1 $(BUILD)/tests/test_e2e --gtest_filter='$(MEMCHECK_FILTER)'
+
 clean:
 	rm -rf $(BUILD) $(BUILD_WIN) $(BUILD_SAN) $(BUILD_FUZZ)

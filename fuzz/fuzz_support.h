@@ -27,12 +27,19 @@ inline void SilenceStdout() {
   }
 }
 
-// A private folder under the system's temporary folder, made once per
-// process; the fuzz targets run in one process for their whole session.
+// A private folder made once per process (the fuzz targets run in one
+// process for their whole session), inside ORN_FUZZ_SCRATCH when it is set
+// (fuzz/run.sh points it at a folder that it removes afterwards), else in
+// memory (/dev/shm) where there is one, since every input is written to a
+// file, else under TMPDIR or /tmp.
 inline const std::string& ScratchDir() {
   static const std::string dir = [] {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orn5300-fuzz-XXXXXX";
+    const char* scratch = getenv("ORN_FUZZ_SCRATCH");
+    const char* tmp = getenv("TMPDIR");
+    std::string base = tmp && *tmp ? tmp : "/tmp";
+    if (access("/dev/shm", W_OK) == 0) base = "/dev/shm";
+    if (scratch && *scratch) base = scratch;
+    std::string tmpl = base + "/orn5300-fuzz-XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) {
       std::perror("mkdtemp");
       std::abort();

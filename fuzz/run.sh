@@ -5,10 +5,14 @@
 # a sanitizer report or a hang.
 #   fuzz/run.sh <build folder> <seconds per target>
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$build/artifacts"
+# Every input is written to a file: keep those files in memory when possible.
+ORN_FUZZ_SCRATCH=$(mktemp -d /dev/shm/orn5300-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+export ORN_FUZZ_SCRATCH
+trap 'rm -rf "$ORN_FUZZ_SCRATCH"' EXIT
 failed=()
 while read -r target; do
   [ -n "$target" ] || continue
