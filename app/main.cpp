@@ -1,7 +1,10 @@
-// Placeholder entry point until the command line lands.
+// orn5300cli: one command per run against an ORN53xx controller.
 #include <cstdio>
 
-int main() {
-  std::printf("\n 5300 Windows Command Line Utility v%d.%d.%d.%d (%s)\n", 1, 0, 9, 0, "02/22/2017");
-  return 0;
+#include "app/dispatch.h"
+
+int main(int argc, char** argv) {
+  const int code = RunProgram(argc, argv);
+  std::fflush(stdout);
+  return code;
 }

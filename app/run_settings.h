@@ -87,6 +87,9 @@ struct RunSettings {
   int32_t MacAddressGiven = 0;
   uint32_t ChipIdValue = 0;
   std::array<char, 8> ModelFilePrefix{};  // "orn5300" and a NUL; empty for -z
+  // Default save file name: starts with the model file prefix; the read and
+  // save flows write their suffix ("-512.bin", "-otp.bin", ...) from index 7.
+  std::array<char, 20> DefaultFileName{};
   uint8_t LinkModeGiven = 0;
   int32_t LinkMode = 0;  // 1 10hd, 2 10fd, 3 100hd, 4 100fd, 5 1000fd
   int32_t NetworkTest = kNetNone;

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "app/output.h"
+#include "app/parsers.h"
 #include "config/ini_keys.h"
 #include "config/ini_schema.h"
 
@@ -102,8 +103,8 @@ int ParseFilterMaskPattern(RunSettings& rs) {
   size_t count = 0;
   int result = 0;
   while (*p != '\0') {
-    const int high = IniHexDigitValue(p[0]);
-    const int low = p[1] != '\0' ? IniHexDigitValue(p[1]) : -1;
+    const int high = HexDigitValue(p[0]);
+    const int low = p[1] != '\0' ? HexDigitValue(p[1]) : -1;
     if (high < 0 || low < 0) {
       PrintError("Not hex digit for pattern\n");
       result = -1;

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/output.h"
+#include "app/parsers.h"
 #include "config/ini_keys.h"
 #include "config/ini_schema.h"
 
@@ -67,7 +68,7 @@ int ParseMacAddressSection(std::FILE* file, RunSettings& rs) {
         return;
       }
       MacAddress mac{};
-      if (IniParseMacAddress(value, mac) != 0) {
+      if (ParseMacAddress(value, mac) != 0) {
         PrintWarning("Ini file, invalid current MAC address format\n");
         MarkMalformed(rs, "CurrentMacAddress", malformed);
         return;
@@ -77,7 +78,7 @@ int ParseMacAddressSection(std::FILE* file, RunSettings& rs) {
       rs.markers.Set("CurrentMacAddress", kWellFormed);
     } else if (char* value = GetKeyValue(line.buf, "MaximumMacAddress", line.first)) {
       MacAddress mac{};
-      if (IniParseMacAddress(value, mac) != 0) {
+      if (ParseMacAddress(value, mac) != 0) {
         PrintError("Ini file, invalid maximum MAC address format\n");
         MarkMalformed(rs, "MaximumMacAddress", malformed);
         return;
@@ -255,7 +256,7 @@ int ParseIdSection(std::FILE* file, RunSettings& rs) {
   const int read = ReadSectionKeyLines(file, [&](const IniKeyLine& line) {
     if (char* value = GetKeyValue(line.buf, "VendorID", line.first)) {
       uint16_t id = 0;
-      if (IniParseHex16(value, id) != 0) {
+      if (ParseHex16(value, id) != 0) {
         PrintError("Invalid vendor ID. Should be in the format 0x1F7B\n");
         MarkMalformed(rs, "VendorID", malformed);
       } else if (id == 0) {
@@ -267,7 +268,7 @@ int ParseIdSection(std::FILE* file, RunSettings& rs) {
       }
     } else if (char* value = GetKeyValue(line.buf, "ProductID", line.first)) {
       uint16_t id = 0;
-      if (IniParseHex16(value, id) != 0) {
+      if (ParseHex16(value, id) != 0) {
         PrintError("Invalid product ID. Should be in the format 0x5300\n");
         MarkMalformed(rs, "ProductID", malformed);
       } else {

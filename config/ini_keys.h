@@ -80,10 +80,3 @@ struct IniKeySection {
 };
 int ReadKeySection(std::FILE* file, RunSettings& rs, const IniKeySection& section);
 
-// Text parsers of the schema. 0 on success, -1 on failure (silent).
-// Six pairs of hex digits separated by ':' or '-', exactly 17 characters.
-int IniParseMacAddress(const char* text, MacAddress& mac);
-// "0x"/"0X" and up to 4 hex digits, at most 6 characters; a blank ends it.
-int IniParseHex16(const char* text, uint16_t& value);
-// 0 to 15, or -1.
-int IniHexDigitValue(char c);

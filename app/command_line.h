@@ -1,0 +1,17 @@
+// The command line: option scan, option table, the checks after the scan,
+// the identity overrides and the usage texts.
+#pragma once
+
+#include "app/run_settings.h"
+#include "driver/request_channel.h"
+
+// Parses the argument vector into `rs` (which it resets first). Reads the INI
+// file and loads the binary image when they are named. Sets the adapter
+// selection of `ch` from -X. Returns 0 (run the command), kParseUsagePrinted
+// (usage printed), -1 (no command, GPIO check or binary image failed),
+// 2 (out of memory) or 3 (invalid command line); every message is printed
+// here.
+int ParseCommandLine(int argc, char** argv, RunSettings& rs, RequestChannel& ch);
+
+// Prints the basic (-h) or the advanced (-H) usage text for `program`.
+void PrintUsage(const char* program, bool advanced);
