@@ -55,7 +55,19 @@ fuzz:
 
 # A representative part of the end-to-end suite with every orn5300cli run
 # under valgrind's memcheck: any memory error or leak fails its test.
-MEMCHECK_FILTER ?= EepromReadCommand.ProbesTheSizeRestoresTheProbedBytesAndSavesTheWholePart:EepromWriteCommand.IniConfigurationIsProgrammedAndVerified:EepromWriteCommand.ProductionSeriesFromTheShippedExample:ImageFileCli.ExamplesGenerateEveryKindOfImage:OtpCommand.FirstThenSecondConfigurationFromTheIniFile
+MEMCHECK_FILTER ?= $(subst $(eval) ,:,$(strip \
+  CliUsage.* CliDeviceOpen.* CliStages.* ParameterErrors/* \
+  DeviceInfoQueries.* DeviceRegisterCommands.* DeviceCabScan.* DeviceLinkState.* \
+  DeviceLinkMode.LinkUpAtTheTenthPollIsAccepted \
+  DeviceMcu.DownloadVerifyThenVerifyOnly DeviceMcu.VerifyMismatchStopsWithoutReleasing \
+  EepromReadCommand.ProbesTheSizeRestoresTheProbedBytesAndSavesTheWholePart \
+  EepromWriteCommand.IniConfigurationIsProgrammedAndVerified \
+  EepromWriteCommand.BinaryImagesUpToThePartSizeAreWrittenWithZerosBehind \
+  EepromWriteCommand.FailuresLeaveTheIdentityWhereItWas \
+  EepromWriteCommand.ProductionSeriesFromTheShippedExample \
+  ImageFileCli.ExamplesGenerateEveryKindOfImage ImageFileCli.FailuresLeaveNoFileAndKeepAnExistingOne \
+  OtpCommand.FirstThenSecondConfigurationFromTheIniFile OtpCommand.BinaryFilesMustSuitTheOtpState \
+  OtpCommand.RefusedRunsSendNoProgrammingRequest))
 
 memcheck: build
 	@tools/ensure_packages.sh $(MEMCHECK_PKGS)
