@@ -4,12 +4,16 @@
 BUILD      ?= build
 BUILD_WIN  ?= build-windows
 BUILD_SAN  ?= build-sanitize
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 BASE_PKGS    = cmake make g++ ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev iproute2
 WINDOWS_PKGS = g++-mingw-w64-x86-64-posix nlohmann-json3-dev cmake ninja-build
+FUZZ_PKGS    = clang-14 libclang-rt-14-dev cmake ninja-build nlohmann-json3-dev
+MEMCHECK_PKGS = valgrind
 
-.PHONY: all deps build test run bench windows windows-test sanitize clean
+.PHONY: all deps build test run bench windows windows-test sanitize fuzz memcheck clean
 
 all: build
 
@@ -48,5 +52,32 @@ sanitize: deps
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	cd $(BUILD_SAN) && ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target for FUZZ_SECONDS seconds; fails on any finding.
+fuzz:
+	@tools/ensure_packages.sh $(FUZZ_PKGS)
+	cmake -S fuzz -B $(BUILD_FUZZ) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+# A representative part of the end-to-end suite with every orn5300cli run
+# under valgrind's memcheck: any memory error or leak fails its test.
+MEMCHECK_FILTER ?= $(subst $(eval) ,:,$(strip \
+  CliUsage.* CliDeviceOpen.* CliStages.* ParameterErrors/* \
+  DeviceInfoQueries.* DeviceRegisterCommands.* DeviceCabScan.* DeviceLinkState.* \
+  DeviceLinkMode.LinkUpAtTheTenthPollIsAccepted \
+  DeviceMcu.DownloadVerifyThenVerifyOnly DeviceMcu.VerifyMismatchStopsWithoutReleasing \
+  EepromReadCommand.ProbesTheSizeRestoresTheProbedBytesAndSavesTheWholePart \
+  EepromWriteCommand.IniConfigurationIsProgrammedAndVerified \
+  EepromWriteCommand.BinaryImagesUpToThePartSizeAreWrittenWithZerosBehind \
+  EepromWriteCommand.FailuresLeaveTheIdentityWhereItWas \
+  EepromWriteCommand.ProductionSeriesFromTheShippedExample \
+  ImageFileCli.ExamplesGenerateEveryKindOfImage ImageFileCli.FailuresLeaveNoFileAndKeepAnExistingOne \
+  OtpCommand.FirstThenSecondConfigurationFromTheIniFile OtpCommand.BinaryFilesMustSuitTheOtpState \
+  OtpCommand.RefusedRunsSendNoProgrammingRequest))
+
+memcheck: build
+	@tools/ensure_packages.sh $(MEMCHECK_PKGS)
+	ORN_TEST_VALGRIND=1 $(BUILD)/tests/test_e2e --gtest_filter='$(MEMCHECK_FILTER)'
+
 clean:
-	rm -rf $(BUILD) $(BUILD_WIN) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_WIN) $(BUILD_SAN) $(BUILD_FUZZ)

@@ -200,7 +200,7 @@ int Set(const std::vector<std::string>& args) {
   sim::Json value;
   try {
     value = sim::Json::parse(args[2]);
-  } catch (const sim::Json::parse_error&) {
+  } catch (const sim::Json::exception&) {
     value = args[2];  // not JSON: the text itself
   }
   sim::StateFile file;
@@ -215,7 +215,7 @@ int Set(const std::vector<std::string>& args) {
   sim::Json doc;
   try {
     doc = sim::Json::parse(content);
-  } catch (const sim::Json::parse_error&) {
+  } catch (const sim::Json::exception&) {
     return Fail(path, "not valid JSON");
   }
   if (!doc.is_object()) return Fail(path, "the state must be a JSON object");

@@ -16,8 +16,10 @@ uint32_t LoadStateFile(const std::string& path, StateFile& file, Json& doc, SimS
   }
   try {
     doc = Json::parse(content);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
     // "[json.exception.parse_error.101] parse error at ..." without the tag.
+    // Besides syntax errors the parser throws out_of_range for a number
+    // that no JSON number type holds (1e400); both make the file invalid.
     std::string what = e.what();
     const size_t tag = what.find("] ");
     if (tag != std::string::npos) what.erase(0, tag + 2);

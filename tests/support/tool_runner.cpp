@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -112,13 +114,90 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   return result;
 }
 
+namespace {
+
+// Exit code of a run under valgrind that found an error or a leak; the tool
+// itself never ends with it, so a test that checks the exit code fails.
+constexpr int kValgrindErrorExit = 99;
+
+// Marks of a sanitizer report on standard error.
+constexpr const char* kSanitizerMarks[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                           "runtime error: "};
+
+// A sanitizer report from a tool run fails the test that ran it, whatever
+// the test expects of the exit code.
+void FailOnSanitizerReport(const std::string& program, const RunResult& result) {
+  for (const char* mark : kSanitizerMarks) {
+    if (result.err.find(mark) != std::string::npos) {
+      ADD_FAILURE() << "sanitizer report from " << program << ":\n" << result.err;
+      return;
+    }
+  }
+}
+
+std::string FindInPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// ORN_TEST_VALGRIND set (and not "0"): every orn5300cli run goes through
+// valgrind's memcheck. Its report goes to a file of its own, so the tool's
+// standard error stays as the test expects; an error or a definite or
+// indirect leak changes the exit code and fails the test with the report.
+bool ValgrindRequested() {
+  const char* value = std::getenv("ORN_TEST_VALGRIND");
+  return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
+RunResult RunUnderValgrind(const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env,
+                           const std::string& input, const std::string& cwd) {
+  const std::string valgrind = FindInPath("valgrind");
+  if (valgrind.empty()) throw std::runtime_error("ORN_TEST_VALGRIND is set but valgrind is missing");
+  TempDir log_dir;
+  const std::string log = log_dir.File("memcheck.log");
+  std::vector<std::string> full = {"--tool=memcheck",
+                                   "--leak-check=full",
+                                   "--show-leak-kinds=definite,indirect",
+                                   "--errors-for-leak-kinds=definite,indirect",
+                                   "--error-exitcode=" + std::to_string(kValgrindErrorExit),
+                                   "--log-file=" + log,
+                                   ORN_CLI_PATH};
+  full.insert(full.end(), args.begin(), args.end());
+  RunResult result = Run(valgrind, full, env, input, cwd);
+  const std::string report = ReadFile(log);
+  const size_t summary = report.find("ERROR SUMMARY: ");
+  if (summary == std::string::npos) {
+    ADD_FAILURE() << "valgrind wrote no summary:\n" << report;
+  } else if (report.compare(summary, 17, "ERROR SUMMARY: 0 ") != 0 ||
+             result.exit_code == kValgrindErrorExit) {
+    ADD_FAILURE() << "valgrind found errors in orn5300cli:\n" << report;
+  }
+  return result;
+}
+
+}  // namespace
+
 RunResult RunCli(const std::vector<std::string>& args,
                  const std::map<std::string, std::string>& env, const std::string& input,
                  const std::string& cwd) {
-  return Run(ORN_CLI_PATH, args, env, input, cwd);
+  if (ValgrindRequested()) return RunUnderValgrind(args, env, input, cwd);
+  RunResult result = Run(ORN_CLI_PATH, args, env, input, cwd);
+  FailOnSanitizerReport(ORN_CLI_PATH, result);
+  return result;
 }
 
-RunResult RunSim(const std::vector<std::string>& args) { return Run(ORN_SIM_PATH, args); }
+RunResult RunSim(const std::vector<std::string>& args) {
+  RunResult result = Run(ORN_SIM_PATH, args);
+  FailOnSanitizerReport(ORN_SIM_PATH, result);
+  return result;
+}
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "orn5300-test-XXXXXX").string();
