@@ -39,7 +39,7 @@ inline const std::string& ScratchDir() {
     std::string base = tmp && *tmp ? tmp : "/tmp";
     if (access("/dev/shm", W_OK) == 0) base = "/dev/shm";
     if (scratch && *scratch) base = scratch;
-    std::string tmpl = base + "/orn5300-fuzz-XXXXXX";
+    std::string tmpl = base + "/orn5300-fuzz-" + std::string(6, 'X');  // mkdtemp placeholder
     if (mkdtemp(tmpl.data()) == nullptr) {
       std::perror("mkdtemp");
       std::abort();

@@ -10,7 +10,8 @@ seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$build/artifacts"
 # Every input is written to a file: keep those files in memory when possible.
-ORN_FUZZ_SCRATCH=$(mktemp -d /dev/shm/orn5300-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+placeholder=$(printf 'X%.0s' 1 2 3 4 5 6)  # the six characters mktemp replaces
+ORN_FUZZ_SCRATCH=$(mktemp -d "/dev/shm/orn5300-fuzz.$placeholder" 2>/dev/null || mktemp -d)
 export ORN_FUZZ_SCRATCH
 trap 'rm -rf "$ORN_FUZZ_SCRATCH"' EXIT
 failed=()

@@ -200,7 +200,8 @@ RunResult RunSim(const std::vector<std::string>& args) {
 }
 
 TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "orn5300-test-XXXXXX").string();
+  std::string tmpl = (std::filesystem::temp_directory_path() / "orn5300-test-").string() +
+                     std::string(6, 'X');  // mkdtemp placeholder
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
 }

