@@ -10,12 +10,12 @@
 #include <optional>
 #include <string>
 
-#include "app/exit_codes.h"
-#include "app/output.h"
-#include "app/parsers.h"
+#include "core/exit_codes.h"
+#include "core/output.h"
+#include "core/parsers.h"
 #include "config/ini_reader.h"
 #include "config/ini_schema.h"
-#include "eeprom/binary_image.h"
+#include "provision/binary_image.h"
 #include "platform/file_lock.h"
 
 namespace {

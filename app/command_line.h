@@ -2,7 +2,7 @@
 // the identity overrides and the usage texts.
 #pragma once
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 // Parses the argument vector into `rs` (which it resets first). Reads the INI

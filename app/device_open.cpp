@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "sim/simulator.h"
 
 std::unique_ptr<platform::DeviceControl> OpenDevice(uint32_t& error) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 // One controller model of the family.

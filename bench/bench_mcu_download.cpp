@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 #include "mcu/mcu_download.h"
 #include "sim/simulator.h"

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "app/output.h"
+#include "core/output.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 constexpr int kImageModeEeprom = 1;
 constexpr int kImageModeOtp = 2;

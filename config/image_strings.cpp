@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "config/image_layout.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // configuration-flags words and the OTP signature.
 #include <iterator>
 
-#include "app/output.h"
-#include "app/parsers.h"
+#include "core/output.h"
+#include "core/parsers.h"
 #include "config/ini_keys.h"
 #include "config/ini_schema.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "app/output.h"
-#include "app/parsers.h"
+#include "core/output.h"
+#include "core/parsers.h"
 #include "config/ini_keys.h"
 #include "config/ini_schema.h"
 

@@ -1,6 +1,6 @@
 #include "config/ini_keys.h"
 
-#include "app/output.h"
+#include "core/output.h"
 
 bool StoreNumericKey(const IniNumericKey& key, char* value, RunSettings& rs) {
   const bool decimal = key.form == IniForm::kDecimal;

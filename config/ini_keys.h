@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "config/ini_reader.h"
 
 // Where a numeric key's value lives in the run settings record.

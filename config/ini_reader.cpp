@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "config/ini_schema.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // Capacity of a line buffer: 256 characters and the terminating NUL.
 constexpr int kIniLineCapacity = 257;

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/output.h"
+#include "core/output.h"
 
 const IniSectionRow kIniSectionTable[] = {
     {"[MacAddress]", ParseMacAddressSection},

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // A section handler: reads the lines of its section from `file` (positioned
 // just after the header line) into the run settings record. 0, or -1 after

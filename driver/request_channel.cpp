@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/output.h"
+#include "core/output.h"
 
 namespace {
 
@@ -12,46 +12,44 @@ enum class Wording { kBusy, kOther };
 
 struct OpInfo {
   uint32_t code;
-  const char* name;
   const char* message;  // status message, one %s for the wording
   Wording wording;
 };
 
 constexpr OpInfo kOps[] = {
-    {E2P_READ_BYTE, "E2P_READ_BYTE", "E2P_READ_BYTE failed!    status:%s\n", Wording::kBusy},
-    {E2P_WRITE_BYTE, "E2P_WRITE_BYTE", "E2P_WRITE_BYTE failed!    status:%s\n", Wording::kBusy},
-    {E2P_READ_BLOCK, "E2P_READ_BLOCK", "E2P_READ_BLOCK failed!    status:%s\n", Wording::kBusy},
-    {E2P_WRITE_BLOCK, "E2P_WRITE_BLOCK", "E2P_WRITE_BLOCK failed!    status:%s\n",
+    {E2P_READ_BYTE, "E2P_READ_BYTE failed!    status:%s\n", Wording::kBusy},
+    {E2P_WRITE_BYTE, "E2P_WRITE_BYTE failed!    status:%s\n", Wording::kBusy},
+    {E2P_READ_BLOCK, "E2P_READ_BLOCK failed!    status:%s\n", Wording::kBusy},
+    {E2P_WRITE_BLOCK, "E2P_WRITE_BLOCK failed!    status:%s\n",
      Wording::kBusy},
-    {E2P_COMMAND, "E2P_COMMAND", "E2P_COMMAND failed!    status:%s\n", Wording::kBusy},
-    {GET_DRIVER_VERSION, "GET_DRIVER_VERSION", "GET_DRIVER_VERSION failed!    status:%s\n",
+    {E2P_COMMAND, "E2P_COMMAND failed!    status:%s\n", Wording::kBusy},
+    {GET_DRIVER_VERSION, "GET_DRIVER_VERSION failed!    status:%s\n",
      Wording::kBusy},
-    {READ_REGISTER, "READ_REGISTER", "READ_REGISTER failed !    status:%s\n", Wording::kOther},
-    {WRITE_REGISTER, "WRITE_REGISTER", "WRITE_REGISTER failed !    status:%s\n",
+    {READ_REGISTER, "READ_REGISTER failed !    status:%s\n", Wording::kOther},
+    {WRITE_REGISTER, "WRITE_REGISTER failed !    status:%s\n",
      Wording::kOther},
-    {READ_PHY, "READ_PHY", "READ_PHY failed !    status:%s\n", Wording::kOther},
-    {WRITE_PHY, "WRITE_PHY", "WRITE_PHY failed !    status:%s\n", Wording::kOther},
-    {READ_TXRX_STATS, "READ_TXRX_STATS", "READ_TXRX_STATS failed !    status:%s\n",
+    {READ_PHY, "READ_PHY failed !    status:%s\n", Wording::kOther},
+    {WRITE_PHY, "WRITE_PHY failed !    status:%s\n", Wording::kOther},
+    {READ_TXRX_STATS, "READ_TXRX_STATS failed !    status:%s\n",
      Wording::kOther},
-    {SET_LINK_MODE, "SET_LINK_MODE", "SET_LINK_MODE failed !    status:%s\n", Wording::kOther},
-    {GET_ADAPTER_BITS, "GET_ADAPTER_BITS", "GET_DRIVER_VERSION failed!    status:%s\n",
+    {SET_LINK_MODE, "SET_LINK_MODE failed !    status:%s\n", Wording::kOther},
+    {GET_ADAPTER_BITS, "GET_DRIVER_VERSION failed!    status:%s\n",
      Wording::kBusy},
-    {GET_ADAPTER_LOCATION, "GET_ADAPTER_LOCATION", "GET_DRIVER_VERSION failed!    status:%s\n",
+    {GET_ADAPTER_LOCATION, "GET_DRIVER_VERSION failed!    status:%s\n",
      Wording::kBusy},
-    {GET_ADAPTER_REGISTRY_KEY, "GET_ADAPTER_REGISTRY_KEY",
-     "GET_DRIVER_VERSION failed!    status:%s\n", Wording::kBusy},
-    {GET_ADAPTER_PDO, "GET_ADAPTER_PDO", "GET_DRIVER_VERSION failed!    status:%s\n",
+    {GET_ADAPTER_REGISTRY_KEY, "GET_DRIVER_VERSION failed!    status:%s\n", Wording::kBusy},
+    {GET_ADAPTER_PDO, "GET_DRIVER_VERSION failed!    status:%s\n",
      Wording::kBusy},
-    {GET_ADAPTER_PORT, "GET_ADAPTER_PORT", "GET_DRIVER_VERSION failed!    status:%s\n",
+    {GET_ADAPTER_PORT, "GET_DRIVER_VERSION failed!    status:%s\n",
      Wording::kBusy},
-    {OTP_READ_BLOCK, "OTP_READ_BLOCK", "OTP_READ_BLOCK failed! status:%s\n", Wording::kBusy},
-    {OTP_WRITE_BLOCK, "OTP_WRITE_BLOCK", "OTP_WRITE_BLOCK failed! status:%s\n", Wording::kBusy},
-    {OTP_CONFIGURE, "OTP_CONFIGURE", "OTP_CONFIGURE failed! status:%s\n", Wording::kBusy},
-    {SET_LINK_STATE, "SET_LINK_STATE", "SET_LINK_STATE failed !    status:%s\n",
+    {OTP_READ_BLOCK, "OTP_READ_BLOCK failed! status:%s\n", Wording::kBusy},
+    {OTP_WRITE_BLOCK, "OTP_WRITE_BLOCK failed! status:%s\n", Wording::kBusy},
+    {OTP_CONFIGURE, "OTP_CONFIGURE failed! status:%s\n", Wording::kBusy},
+    {SET_LINK_STATE, "SET_LINK_STATE failed !    status:%s\n",
      Wording::kOther},
-    {EXECUTE_CABSCAN, "EXECUTE CABSCAN", "EXECUTE CABSCAN failed !    status:%s\n",
+    {EXECUTE_CABSCAN, "EXECUTE CABSCAN failed !    status:%s\n",
      Wording::kOther},
-    {READ_USB_PHY_STATS, "READ_USB_PHY_STATS", "READ_USB_PHY_STATS failed !    status:%s\n",
+    {READ_USB_PHY_STATS, "READ_USB_PHY_STATS failed !    status:%s\n",
      Wording::kOther},
 };
 
@@ -126,11 +124,6 @@ bool SimpleRequest(RequestChannel& ch, uint32_t code, uint32_t param, uint32_t i
 }
 
 }  // namespace
-
-const char* OpName(uint32_t code) {
-  const OpInfo* op = FindOp(code);
-  return op == nullptr ? nullptr : op->name;
-}
 
 void SelectAdapter(RequestChannel& ch, int32_t adapter_index) {
   if (adapter_index == -1) {
@@ -236,8 +229,7 @@ bool ReadPhy16(RequestChannel& ch, uint32_t index, uint16_t& value) {
 }
 
 bool WritePhy(RequestChannel& ch, uint32_t index, uint32_t value) {
-  const bool wide = (index & 0x80000000u) != 0 ||
-                    ((index & 0x20000000u) != 0 && (index & 0x40000000u) == 0);
+  const bool wide = WidePhyIndex(index);
   BeginRequest(ch, WRITE_PHY);
   Put32(ch, 12, index);
   if (wide) {

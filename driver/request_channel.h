@@ -7,50 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "driver/protocol.h"
 #include "platform/device_control.h"
-
-enum OpCode : uint32_t {
-  E2P_READ_BYTE = 1,
-  E2P_WRITE_BYTE = 2,
-  E2P_READ_BLOCK = 3,
-  E2P_WRITE_BLOCK = 4,
-  E2P_COMMAND = 5,
-  GET_DRIVER_VERSION = 7,
-  READ_REGISTER = 8,
-  WRITE_REGISTER = 9,
-  READ_PHY = 10,
-  WRITE_PHY = 11,
-  READ_TXRX_STATS = 12,
-  SET_LINK_MODE = 15,
-  GET_ADAPTER_BITS = 16,
-  GET_ADAPTER_LOCATION = 17,
-  GET_ADAPTER_REGISTRY_KEY = 18,
-  GET_ADAPTER_PDO = 19,
-  GET_ADAPTER_PORT = 20,
-  OTP_READ_BLOCK = 23,
-  OTP_WRITE_BLOCK = 24,
-  OTP_CONFIGURE = 25,
-  SET_LINK_STATE = 26,
-  EXECUTE_CABSCAN = 27,
-  READ_USB_PHY_STATS = 28,
-};
-
-// Operation name as the driver documentation and the simulator's fault rules
-// spell it ("EXECUTE CABSCAN" has a blank). Null for an unknown code.
-const char* OpName(uint32_t code);
-
-constexpr uint32_t kSignatureDefault = 0x00010002;   // no -X given
-constexpr uint32_t kSignatureAdapter = 0x00020001;   // -X given
-constexpr uint32_t kRequestBlockSize = 4096;
-constexpr uint32_t kRequestHeaderSize = 16;
-constexpr uint32_t kRequestDataSize = kRequestBlockSize - kRequestHeaderSize;
-
-// EEPROM command words and OTP configuration words of the bracketed operations.
-constexpr uint32_t kE2pWriteEnable = 0x20000000;
-constexpr uint32_t kE2pWriteDisable = 0x10000000;
-constexpr uint32_t kOtpOpenRead = 0x02000000;
-constexpr uint32_t kOtpOpenProgram = 0x06000002;
-constexpr uint32_t kOtpClose = 0x01000000;
 
 // Result buffer of the text queries: 256 bytes of UTF-16.
 using AdapterText = std::array<char16_t, 128>;

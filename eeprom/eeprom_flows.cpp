@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "config/image_layout.h"
 #include "config/ini_schema.h"
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/exit_codes.h"
-#include "app/run_settings.h"
+#include "core/exit_codes.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 // Destructive probe that restores what it changes: 256 or 512.

@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "app/exit_codes.h"
-#include "app/output.h"
+#include "core/exit_codes.h"
+#include "core/output.h"
 #include "config/image_layout.h"
 #include "config/ini_schema.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // Generates an EEPROM image (or an OTP image with -O) into the target file.
 // Exit code 0, 9 or 10. On failure the target file is left as it was: the

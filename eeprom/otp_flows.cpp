@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "config/image_layout.h"
 #include "config/ini_schema.h"
 #include "eeprom/eeprom_flows.h"
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 #include "platform/console.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/exit_codes.h"
-#include "app/run_settings.h"
+#include "core/exit_codes.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 // OTP signature byte values (OTP offset 0).

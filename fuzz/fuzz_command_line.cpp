@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 #include "fuzz/fuzz_support.h"
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_settings.h"
-#include "eeprom/binary_image.h"
-#include "eeprom/provisioning.h"
+#include "core/run_settings.h"
+#include "provision/binary_image.h"
+#include "provision/provisioning.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

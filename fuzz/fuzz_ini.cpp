@@ -4,11 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "config/image_layout.h"
 #include "config/ini_reader.h"
 #include "config/ini_schema.h"
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/output.h"
+#include "core/output.h"
 
 bool McuReadByte(RequestChannel& ch, uint16_t address, uint8_t& value) {
   if (!WritePhy(ch, SMI_VELK_VPM_BT_ADDR_REG, address)) {

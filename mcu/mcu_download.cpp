@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "mcu/mcu_bridge.h"
 
 namespace {

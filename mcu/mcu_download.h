@@ -1,7 +1,7 @@
 // Firmware and parameter download and verify (-f, -F, -g, -P).
 #pragma once
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 // Releases the MCU file name in the record on every path.

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/exit_codes.h"
-#include "app/output.h"
+#include "core/exit_codes.h"
+#include "core/output.h"
 #include "net/ping.h"
 
 namespace pn = platform::net;

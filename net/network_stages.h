@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/run_settings.h"
-#include "driver/link.h"
+#include "core/run_settings.h"
+#include "device/link.h"
 #include "driver/request_channel.h"
 #include "platform/net_host.h"
 

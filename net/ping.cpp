@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "app/output.h"
+#include "core/output.h"
 
 namespace pn = platform::net;
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/request_channel.h"
+#include "driver/protocol.h"
 #include "sim/state_io.h"
 #include "sim/text.h"
 
@@ -43,10 +43,6 @@ uint32_t Field32(const uint8_t* b, uint32_t in_len, uint32_t offset) {
 }
 
 // PHY values are 32 bits wide for these indexes, 16 bits for the others.
-bool WidePhyIndex(uint32_t index) {
-  return (index & 0x80000000u) != 0 || ((index & 0x20000000u) != 0 && (index & 0x40000000u) == 0);
-}
-
 template <size_t N>
 uint32_t PutWords(uint8_t* b, const std::array<uint32_t, N>& words) {
   for (size_t i = 0; i < N; ++i) Put32(b, 16 + 4 * static_cast<uint32_t>(i), words[i]);

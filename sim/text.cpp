@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/request_channel.h"
+#include "driver/protocol.h"
 
 namespace sim {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit_codes.h"
+#include "core/exit_codes.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "config/image_layout.h"
 
 namespace image_test {

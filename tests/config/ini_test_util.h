@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "config/ini_reader.h"
 #include "support/tool_runner.h"
 

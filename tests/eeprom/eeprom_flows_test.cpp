@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/tool_runner.h"
-#include "tests/eeprom/eeprom_flows_fake_device.h"
+#include "support/fake_memory_device.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/mcu/fake_bridge.h"
+#include "support/fake_bridge.h"
 
 namespace {
 

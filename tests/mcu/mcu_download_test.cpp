@@ -8,7 +8,7 @@
 
 #include "mcu/mcu_bridge.h"
 #include "support/tool_runner.h"
-#include "tests/mcu/fake_bridge.h"
+#include "support/fake_bridge.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Register, PHY register and information commands: what is sent and what is
 // printed, byte for byte.
-#include "driver/device_queries.h"
+#include "device/device_queries.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/driver/fake_driver.h"
+#include "support/fake_driver.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 #include "provisioning_test_images.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "config/image_layout.h"
 
 namespace provtest {

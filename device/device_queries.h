@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 void RunRegisterCommand(RequestChannel& ch, const RunSettings& rs);

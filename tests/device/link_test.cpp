@@ -1,10 +1,10 @@
 // PHY link evaluation, the link-mode stage and the driver link-state command
 // against a fake driver that answers the clause 22 registers.
-#include "driver/link.h"
+#include "device/link.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/driver/fake_driver.h"
+#include "support/fake_driver.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // checks of the command-line parse.
 #pragma once
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // Last step of the command-line parse: 0, or -1 after its messages.
 int LoadBinaryImage(RunSettings& rs);

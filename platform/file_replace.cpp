@@ -1,4 +1,4 @@
-#include "eeprom/file_replace.h"
+#include "platform/file_replace.h"
 
 #include <cstdio>
 #include <filesystem>

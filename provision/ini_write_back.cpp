@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/output.h"
-#include "eeprom/file_replace.h"
-#include "eeprom/provisioning.h"
+#include "core/output.h"
+#include "platform/file_replace.h"
+#include "provision/provisioning.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 #include "provisioning_test_images.h"
 
 namespace {

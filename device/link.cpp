@@ -1,8 +1,8 @@
-#include "driver/link.h"
+#include "device/link.h"
 
 #include <cstdio>
 
-#include "app/output.h"
+#include "core/output.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/parsers.h"
+#include "core/parsers.h"
 
 #include <cstdio>
 #include <cstring>

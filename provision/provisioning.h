@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // Steps MAC address and serial number by their increments; false when
 // nothing could be stepped, on overflow or past a maximum (after messages).

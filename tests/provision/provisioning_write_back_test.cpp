@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 #include "provisioning_test_images.h"
 #include "support/tool_runner.h"
 

@@ -1,14 +1,14 @@
 // Loading the identity (MAC address and serial number) out of a binary image
 // named with -b, and the identity checks that end the command-line parse.
-#include "eeprom/binary_image.h"
+#include "provision/binary_image.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
-#include "app/output.h"
-#include "eeprom/image_slots.h"
-#include "eeprom/provisioning.h"
+#include "core/output.h"
+#include "config/image_slots.h"
+#include "provision/provisioning.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // Reads a register address, PHY register index or value: up to 8
 // hexadecimal digits, an optional "0x" prefix, and one '_' allowed between

@@ -1,6 +1,6 @@
 // The text-to-number helpers: accepted forms, refused forms and the exact
 // messages of HexStrToDword.
-#include "app/parsers.h"
+#include "core/parsers.h"
 
 #include <gtest/gtest.h>
 

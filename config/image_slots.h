@@ -3,7 +3,7 @@
 // the bytes the image actually holds before anything is read or written.
 #pragma once
 
-#include "app/run_settings.h"
+#include "core/run_settings.h"
 
 // Header offsets of the slots (length byte; the word offset byte follows).
 namespace slots {

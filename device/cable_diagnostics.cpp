@@ -1,4 +1,4 @@
-#include "driver/cable_diagnostics.h"
+#include "device/cable_diagnostics.h"
 
 #include <cstdio>
 

@@ -1,17 +1,17 @@
 // MAC address and serial number provisioning: stepping the identity for the
 // next device, patching it into an image, and storing it where it came from.
-#include "eeprom/provisioning.h"
+#include "provision/provisioning.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <new>
 #include <vector>
 
-#include "app/exit_codes.h"
-#include "app/output.h"
+#include "core/exit_codes.h"
+#include "core/output.h"
 #include "config/image_layout.h"
-#include "eeprom/file_replace.h"
-#include "eeprom/image_slots.h"
+#include "platform/file_replace.h"
+#include "config/image_slots.h"
 
 namespace {
 

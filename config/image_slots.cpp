@@ -1,8 +1,8 @@
-#include "eeprom/image_slots.h"
+#include "config/image_slots.h"
 
 #include <algorithm>
 
-#include "app/output.h"
+#include "core/output.h"
 
 int ImageBias(const ImageBuffer& image) {
   return image[0] == kOtpSecondSignature ? kOtpSecondBiasWords : 0;

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "app/exit_codes.h"
-#include "app/run_settings.h"
+#include "core/exit_codes.h"
+#include "core/run_settings.h"
 #include "driver/request_channel.h"
 
 // Link code from the clause 22 PHY registers: -1 no link or error, 0

@@ -1,9 +1,9 @@
 // Cable diagnostics: decoding of the three result words and the table.
-#include "driver/cable_diagnostics.h"
+#include "device/cable_diagnostics.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/driver/fake_driver.h"
+#include "support/fake_driver.h"
 
 namespace {
 

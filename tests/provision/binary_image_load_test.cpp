@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "eeprom/binary_image.h"
+#include "provision/binary_image.h"
 #include "provisioning_test_images.h"
 #include "support/tool_runner.h"
 

@@ -1,9 +1,9 @@
-#include "driver/device_queries.h"
+#include "device/device_queries.h"
 
 #include <cstdio>
 #include <string>
 
-#include "app/output.h"
+#include "core/output.h"
 #include "mcu/mcu_bridge.h"
 
 namespace {
