@@ -1,6 +1,5 @@
 #include "app/command_line.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +15,7 @@
 #include "config/ini_reader.h"
 #include "config/ini_schema.h"
 #include "provision/binary_image.h"
-#include "platform/file_lock.h"
+#include "provision/identity_file.h"
 
 namespace {
 
@@ -24,39 +23,6 @@ constexpr int kParseOk = 0;
 constexpr int kMaxSerialLength = 16;
 constexpr int kMaxIncrement = 255;
 constexpr size_t kMaxDestinationLength = sizeof(RunSettings::DestinationAddressText) - 1;
-// How long a run waits for the INI file lock before it says so.
-constexpr uint32_t kIniLockWarnMs = 2000;
-
-// A run that writes the stepped identity back into the INI file holds an
-// exclusive lock from the read of the file until the run ends, so that two
-// stations sharing one file never program the same MAC address or serial
-// number. The lock is taken on the companion file "<ini>.lock", created
-// beside the INI file and never deleted, not on the INI file itself: the
-// write-back may replace the INI file by a new one, and a lock on the old
-// file would not exclude a run that opens the new one. A missing INI file
-// takes no lock (the INI reader reports it, and no stray lock file is left).
-int LockIniFile(RunSettings& rs) {
-  const std::string& ini = *rs.IniFileName;
-  std::FILE* probe = std::fopen(ini.c_str(), "rb");
-  if (probe == nullptr) return kParseOk;
-  std::fclose(probe);
-  const std::string lock_path = ini + ".lock";
-  uint32_t error = 0;
-  auto on_long_wait = [&ini] {
-    PrintWarning("Waiting for another run that is using the ini file %s\n", ini.c_str());
-    std::fflush(stdout);
-  };
-  std::unique_ptr<platform::FileLock> lock =
-      platform::AcquireFileLock(lock_path, kIniLockWarnMs, on_long_wait, error);
-  if (!lock) {
-    PrintError("Cannot lock the ini file %s through %s (error %u)\n", ini.c_str(), lock_path.c_str(),
-               static_cast<unsigned>(error));
-    return kExitInvalidCommandLine;
-  }
-  rs.IniFileLock = std::move(lock);
-  return kParseOk;
-}
-
 // Walks the argument vector and delivers one option letter at a time. The
 // value of an option is the next argument unless that one begins with '-'.
 // -X with a value is consumed here; every delivered letter (and the end of
@@ -80,8 +46,9 @@ class OptionScan {
       }
       pos_ += value != nullptr ? 2 : 1;
       if (letter == 'X' && value != nullptr) {
-        ReadAdapterIndex(value);
-        continue;
+        // A value that is not an adapter index goes to the parser, which
+        // refuses it: a typo must not program the default adapter.
+        if (ReadAdapterIndex(value)) continue;
       }
       SelectAdapter(ch_, adapter_index_);
       return true;
@@ -91,14 +58,18 @@ class OptionScan {
   }
 
  private:
-  // A value that is not a decimal number from 0 to INT32_MAX leaves the
-  // index as it was.
-  void ReadAdapterIndex(const char* text) {
-    errno = 0;
-    char* end = nullptr;
-    const long index = std::strtol(text, &end, 10);
-    if (end == text || errno == ERANGE || index < 0 || index > INT32_MAX) return;
+  // Takes a decimal number from 0 to INT32_MAX, digits only; false for
+  // anything else (the index stays as it was).
+  bool ReadAdapterIndex(const char* text) {
+    int64_t index = 0;
+    if (*text == '\0') return false;
+    for (const char* p = text; *p != '\0'; ++p) {
+      if (*p < '0' || *p > '9') return false;
+      index = index * 10 + (*p - '0');
+      if (index > INT32_MAX) return false;
+    }
     adapter_index_ = static_cast<int32_t>(index);
+    return true;
   }
 
   int argc_;
@@ -349,6 +320,16 @@ int HandleOption(char letter, const char* value, const char* program, RunSetting
       done = true;
       return kParseOk;
     }
+    case 'X':
+      if (value != nullptr) {
+        // The scan hands on only values that are not an adapter index.
+        PrintError("Invalid adapter index %s: it must be a decimal number from 0 to %d\n", value,
+                   INT32_MAX);
+        return kExitInvalidCommandLine;
+      }
+      PrintError("Invalid parameters:%c\n", letter);
+      PrintError("Please use -h to display usage\n");
+      return kExitInvalidCommandLine;
     case 'h':
     case 'H':
       PrintUsage(program, letter == 'H');
@@ -460,10 +441,10 @@ int CheckAfterScan(RunSettings& rs, Overrides& ov) {
     if (ov.mac_increment > 0) return InvalidCommandLine("Must specify -N option with -m \n");
     if (ov.serial_increment > 0) return InvalidCommandLine("Must specify -N option with -s \n");
   }
-  if (rs.IniFileName && code == kCmdWrite && rs.IncrementRequested) {
-    const int locked = LockIniFile(rs);
-    if (locked != kParseOk) return locked;
-  }
+  // A run that writes the stepped identity back holds the identity file's
+  // lock from the read of the file until its write-back is done.
+  const int locked = LockIdentityFile(rs);
+  if (locked != kParseOk) return locked;
   int result = kParseOk;
   if (rs.IniFileName && ReadIniFile(rs.IniFileName->c_str(), rs) != 0) {
     result = kExitInvalidCommandLine;

@@ -14,6 +14,7 @@
 #include "eeprom/eeprom_flows.h"
 #include "eeprom/image_file.h"
 #include "eeprom/otp_flows.h"
+#include "provision/identity_file.h"
 #include "provision/provisioning.h"
 #include "mcu/mcu_download.h"
 #include "net/network_stages.h"
@@ -64,6 +65,9 @@ int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
 
   if (rs.IncrementRequested && code == kCmdWrite) {
     const int stepping = RunSteppingStage(rs, image);
+    // Other stations may take the next identity now, while this one goes
+    // on with its link and network tests.
+    ReleaseIdentityFile(rs);
     if (stepping != kExitSuccess) return first_failure(stepping);
   }
 
@@ -114,31 +118,37 @@ void BuildDefaultFileName(RunSettings& rs) {
 }
 
 int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
+  // The device commands print their own messages; a station script learns
+  // of a failure from the exit code.
+  auto device_command = [](bool ok) { return ok ? kExitSuccess : kExitDeviceCommand; };
   switch (rs.CommandCode) {
     case kCmdReadRegister:
     case kCmdWriteRegister:
     case kCmdReadPhy:
     case kCmdWritePhy:
-      RunRegisterCommand(ch, rs);
-      return kExitSuccess;
+      return device_command(RunRegisterCommand(ch, rs));
     case kCmdInfoQuery:
-      RunInfoQuery(ch, rs);
-      return kExitSuccess;
+      return device_command(RunInfoQuery(ch, rs));
     case kCmdLinkState:
-      RunLinkStateCommand(ch, rs);
-      return kExitSuccess;
+      return device_command(RunLinkStateCommand(ch, rs));
     case kCmdCabScan:
-      RunCabScan(ch);
-      return kExitSuccess;
+      return device_command(RunCabScan(ch));
     case kCmdMcuDownload:
     case kCmdMcuVerify:
     case kCmdMcuDownloadVerify:
     case kCmdMcuParameters:
-      RunMcuDownload(ch, rs);
-      return kExitSuccess;
+      return device_command(RunMcuDownload(ch, rs));
     default:
       return RunMemoryCommand(ch, rs, image);
   }
+}
+
+int CheckBeforeDevice(RunSettings& rs) {
+  const int loopback = CheckLoopbackLinkMode(rs);
+  if (loopback != kExitSuccess) return loopback;
+  const int identity = CheckIdentityCanBeStored(rs);
+  if (identity != kExitSuccess) return identity;
+  return kExitSuccess;
 }
 
 int RunProgram(int argc, char** argv) {
@@ -152,6 +162,9 @@ int RunProgram(int argc, char** argv) {
     PrintError("Parameter Error (use -h for help)\n");
     return parsed;
   }
+
+  const int refused = CheckBeforeDevice(*rs);
+  if (refused != kExitSuccess) return refused;
 
   std::unique_ptr<platform::DeviceControl> device;
   if (rs->TargetFileName) {

@@ -29,6 +29,12 @@ void BuildDefaultFileName(RunSettings& rs);
 // null when only an image file is generated.
 int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image);
 
+// The refusals after a successful parse and before the device is opened:
+// a loopback test that cannot run (8), an identity that could not be
+// stepped or stored after programming (10). 0, or the exit code after the
+// messages.
+int CheckBeforeDevice(RunSettings& rs);
+
 // The whole run behind main(): banner, parse, device, dispatch. Returns
 // the exit code.
 int RunProgram(int argc, char** argv);

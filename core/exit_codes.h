@@ -16,6 +16,7 @@ enum ExitCode : int {
   kExitOtpRead = 11,
   kExitOtpWrite = 12,
   kExitOtpFull = 13,
+  kExitDeviceCommand = 14,      // a register, PHY, information, link state, cable or MCU command failed
 };
 
 // Results of the command-line parser besides 0 and the exit codes above.

@@ -216,10 +216,14 @@ struct RunSettings {
   // INI presence and completion markers of this run.
   IniMarkers markers;
 
-  // Exclusive lock on the INI file, held from its read until the run ends
-  // when the run writes the stepped identity back (-w with -N); empty
-  // otherwise.
-  std::shared_ptr<platform::FileLock> IniFileLock;
+  // The identity file of a run that writes the stepped identity back (-w
+  // with -N): the binary image when one is named, else the INI file, with
+  // every link resolved, so that stations reaching one file by different
+  // names lock and rewrite the same file. Absent in other runs.
+  OptText IdentityFilePath;
+  // Exclusive lock on the identity file ("<real file>.lock"), held from the
+  // read of the file until its write-back is done; empty otherwise.
+  std::shared_ptr<platform::FileLock> IdentityLock;
 };
 
 // Image buffer size: larger than the largest EEPROM so that an oversized

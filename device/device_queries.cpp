@@ -42,10 +42,11 @@ void PrintRegisterLine(const char* format, uint32_t address, uint32_t value) {
   std::printf(format, static_cast<unsigned>(address), static_cast<unsigned>(value));
 }
 
-void RunTextQuery(RequestChannel& ch, OpCode op, const char* format) {
+bool RunTextQuery(RequestChannel& ch, OpCode op, const char* format) {
   AdapterText text{};
-  if (!GetAdapterText(ch, op, text)) return;
+  if (!GetAdapterText(ch, op, text)) return false;
   std::printf(format, Utf16ToUtf8(text.data()).c_str());
+  return true;
 }
 
 }  // namespace
@@ -83,94 +84,95 @@ std::string Utf16ToUtf8(const char16_t* text) {
   return out;
 }
 
-void RunRegisterCommand(RequestChannel& ch, const RunSettings& rs) {
+bool RunRegisterCommand(RequestChannel& ch, const RunSettings& rs) {
   const uint32_t address = rs.RegisterAddress;
   // The value printed starts at 0: a failed read shows 0 after the
   // operation's message, a 16-bit PHY reply shows with the upper half 0.
   uint32_t value = 0;
+  bool ok = true;
   switch (rs.CommandCode) {
     case kCmdReadRegister:
-      ReadRegister(ch, address, value);
+      ok = ReadRegister(ch, address, value);
       PrintRegisterLine("Register 0x%x : 0x%x\n", address, value);
       break;
     case kCmdWriteRegister:
-      WriteRegister(ch, address, rs.Value);  // the read-back line shows the outcome
-      ReadRegister(ch, address, value);
+      ok = WriteRegister(ch, address, rs.Value);  // the read-back line shows the outcome
+      ok = ReadRegister(ch, address, value) && ok;
       PrintRegisterLine("Register 0x%x : 0x%x\n", address, value);
       break;
     case kCmdReadPhy:
-      ReadPhy(ch, address, value);
+      ok = ReadPhy(ch, address, value);
       PrintRegisterLine("PHY Register 0x%x : 0x%x\n", address, value);
       break;
     case kCmdWritePhy:
-      WritePhy(ch, address, rs.Value);
-      ReadPhy(ch, address, value);
+      ok = WritePhy(ch, address, rs.Value);
+      ok = ReadPhy(ch, address, value) && ok;
       PrintRegisterLine("PHY Register 0x%x : 0x%x\n", address, value);
       break;
     default:
+      ok = false;
       break;
   }
+  return ok;
 }
 
-void RunInfoQuery(RequestChannel& ch, const RunSettings& rs) {
+bool RunInfoQuery(RequestChannel& ch, const RunSettings& rs) {
   switch (rs.InfoQueryLetter) {
     case 'v': {
       std::array<uint32_t, 4> version{};
-      if (!GetDriverVersion(ch, version)) return;
+      if (!GetDriverVersion(ch, version)) return false;
       std::printf("Driver Major Version %d\n", static_cast<int>(version[0]));
       std::printf("Driver Minor Version %d\n", static_cast<int>(version[1]));
       std::printf("Driver Build Version %d\n", static_cast<int>(version[2]));
       std::printf("Driver QFE Version %d\n", static_cast<int>(version[3]));
-      return;
+      return true;
     }
     case 'b': {
       std::array<uint32_t, 3> bits{};
-      if (!GetAdapterBits(ch, bits)) return;
+      if (!GetAdapterBits(ch, bits)) return false;
       std::printf("Adapter Bits 00 to 31 %X\n", static_cast<unsigned>(bits[0]));
       std::printf("Adapter Bits 32 to 63 %X\n", static_cast<unsigned>(bits[1]));
       std::printf("Adapter Bits 64 to 95 %X\n", static_cast<unsigned>(bits[2]));
-      return;
+      return true;
     }
     case 'l':
-      RunTextQuery(ch, GET_ADAPTER_LOCATION, "Adapter location: %s\n");
-      return;
+      return RunTextQuery(ch, GET_ADAPTER_LOCATION, "Adapter location: %s\n");
     case 'k':
-      RunTextQuery(ch, GET_ADAPTER_REGISTRY_KEY, "Adapter registry key: %s\n");
-      return;
+      return RunTextQuery(ch, GET_ADAPTER_REGISTRY_KEY, "Adapter registry key: %s\n");
     case 'o':
-      RunTextQuery(ch, GET_ADAPTER_PDO, "Adapter PDO: %s\n");
-      return;
+      return RunTextQuery(ch, GET_ADAPTER_PDO, "Adapter PDO: %s\n");
     case 'p': {
       uint32_t port = 0;
-      if (!GetAdapterPort(ch, port)) return;
+      if (!GetAdapterPort(ch, port)) return false;
       std::printf("Adapter port: %d\n", static_cast<int>(port));
-      return;
+      return true;
     }
     case 'e': {
       std::array<uint32_t, 47> counters{};
-      if (!ReadTxRxStats(ch, counters)) return;
+      if (!ReadTxRxStats(ch, counters)) return false;
       std::printf("********* ETHERNET RX & TX STATISTICS *********\n\n");
       for (size_t i = 0; i < counters.size(); ++i) PrintCounter(kEthStatNames[i], 27, counters[i]);
       std::printf("\n***********************************************\n");
-      return;
+      return true;
     }
     case 'u': {
       std::array<uint32_t, 16> counters{};
-      if (!ReadUsbPhyStats(ch, counters)) return;
+      if (!ReadUsbPhyStats(ch, counters)) return false;
       std::printf("*********** USB PHY STATISTICS ***********\n\n");
       for (size_t i = 0; i < counters.size(); ++i) {
         PrintCounter(kUsbPhyStatNames[i], 21, counters[i]);
       }
       std::printf("\n******************************************\n");
-      return;
+      return true;
     }
     case 'i': {
       McuInfo info;
-      if (McuGetInfo(ch, info)) PrintMcuInfo(info);
-      return;
+      if (!McuGetInfo(ch, info)) return false;
+      PrintMcuInfo(info);
+      return true;
     }
     default:
       PrintError("Unknown information query '%c'\n", static_cast<char>(rs.InfoQueryLetter));
-      return;
+      return false;
   }
 }

@@ -6,8 +6,9 @@
 #include "core/run_settings.h"
 #include "driver/request_channel.h"
 
-void RunRegisterCommand(RequestChannel& ch, const RunSettings& rs);
-void RunInfoQuery(RequestChannel& ch, const RunSettings& rs);
+// Each prints its report and returns false when a request failed.
+bool RunRegisterCommand(RequestChannel& ch, const RunSettings& rs);
+bool RunInfoQuery(RequestChannel& ch, const RunSettings& rs);
 
 // Converts a NUL-terminated UTF-16 text (the driver's adapter texts) to
 // UTF-8, so that it prints the same on every host. A lone surrogate becomes

@@ -148,11 +148,11 @@ int LanPhyGetLinkState(RequestChannel& ch) {
   return forced ? ForcedLink(ch, control) : NegotiatedLink(ch, partner);
 }
 
-void RunLinkStateCommand(RequestChannel& ch, const RunSettings& rs) {
+bool RunLinkStateCommand(RequestChannel& ch, const RunSettings& rs) {
   const uint32_t state = rs.LinkStateRequest == 1 ? 1 : 0;
-  if (SetLinkState(ch, state)) {
-    std::printf("Driver Link State set to %s successfully\n", state == 1 ? "UP" : "DOWN");
-  }
+  if (!SetLinkState(ch, state)) return false;
+  std::printf("Driver Link State set to %s successfully\n", state == 1 ? "UP" : "DOWN");
+  return true;
 }
 
 StageResult RunLinkModeStage(RequestChannel& ch, const RunSettings& rs, LinkStageResult& result) {

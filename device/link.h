@@ -11,8 +11,8 @@
 // negotiation incomplete, 1..4 as the link modes, 5/6 1000FD master/slave.
 int LanPhyGetLinkState(RequestChannel& ch);
 
-// -k: SET_LINK_STATE and its success line.
-void RunLinkStateCommand(RequestChannel& ch, const RunSettings& rs);
+// -k: SET_LINK_STATE and its success line; false when the request failed.
+bool RunLinkStateCommand(RequestChannel& ch, const RunSettings& rs);
 
 // What the link-mode stage hands to the network stages.
 struct LinkStageResult {

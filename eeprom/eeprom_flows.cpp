@@ -24,23 +24,39 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 bool DetectEepromSize(RequestChannel& ch, int32_t& size) {
   // A part that wraps at 256 bytes mirrors offset 256 onto offset 0: write
   // the complement of byte 0 at 256 and see whether byte 0 changed. Every
-  // byte changed on the way is written back; a failing request ends the
-  // probe at once.
+  // byte changed on the way is written back. When a request fails, the probe
+  // ends, but first puts back what it may have changed (a read-only command
+  // must not leave a byte inverted) and says so when that fails too.
   uint8_t a = 0;
-  if (!E2pReadByte(ch, 0, a)) return false;
-  if (!E2pWriteByte(ch, 0, 0xFF)) return false;
-  if (!E2pWriteByte(ch, 0, a)) return false;
   uint8_t t = 0;
+  bool byte0_changed = false;    // byte 0 may not hold `a`
+  bool byte256_changed = false;  // byte 256 may not hold `t`
+  auto fail = [&]() {
+    // Byte 256 first: on a 256-byte part it is byte 0, which then gets `a`.
+    if (byte256_changed && !E2pWriteByte(ch, 256, t)) {
+      PrintError("The EEPROM size probe could not restore byte 256 to 0x%02X\n", t);
+    }
+    if ((byte0_changed || byte256_changed) && !E2pWriteByte(ch, 0, a)) {
+      PrintError("The EEPROM size probe could not restore byte 0 to 0x%02X\n", a);
+    }
+    return false;
+  };
+  if (!E2pReadByte(ch, 0, a)) return false;
+  byte0_changed = true;
+  if (!E2pWriteByte(ch, 0, 0xFF)) return fail();
+  if (!E2pWriteByte(ch, 0, a)) return fail();
+  byte0_changed = false;
   if (!E2pReadByte(ch, 256, t)) return false;
-  if (!E2pWriteByte(ch, 256, static_cast<uint8_t>(~a))) return false;
+  byte256_changed = true;
+  if (!E2pWriteByte(ch, 256, static_cast<uint8_t>(~a))) return fail();
   uint8_t r = 0;
-  if (!E2pReadByte(ch, 0, r)) return false;
+  if (!E2pReadByte(ch, 0, r)) return fail();
   if (r != a) {
-    if (!E2pWriteByte(ch, 0, a)) return false;
+    if (!E2pWriteByte(ch, 0, a)) return fail();
     size = 256;
     return true;
   }
-  if (!E2pWriteByte(ch, 256, t)) return false;
+  if (!E2pWriteByte(ch, 256, t)) return fail();
   size = 512;
   return true;
 }

@@ -73,8 +73,9 @@ bool LoadFile(const std::string& name, int command, std::vector<uint8_t>& buffer
 }
 
 // Enables access, resets the MCU for -F, writes the set-up values and
-// overlay table A.
-bool PrepareMcu(RequestChannel& ch, int command) {
+// overlay table A. `whole` becomes false when an overlay entry failed (the
+// download goes on, but has not succeeded).
+bool PrepareMcu(RequestChannel& ch, int command, bool& whole) {
   if (!WritePhy(ch, SMI_VELK_VPM_BT_CTL_REG, VELK_VPM_BT_CTL_REG_ACCESS_EN_)) {
     PrintError("Failed setting VELK_VPM_BT_CTL_REG_ACCESS_EN_\n");
     return false;
@@ -99,6 +100,7 @@ bool PrepareMcu(RequestChannel& ch, int command) {
   // A failed entry is reported and skipped; the table write goes on.
   for (int n = 0; n < kOverlayEntries; ++n) {
     if (!McuWriteWord(ch, MCU_XDATA_SRAM_OVRLAY_TABLE(n), kOverlayTableA[n])) {
+      whole = false;
       PrintError("Failed writing 0x%04x to MCU_XDATA_SRAM_OVRLAY_TABLE(%d)-0x%04x\n",
                  kOverlayTableA[n], n, MCU_XDATA_SRAM_OVRLAY_TABLE(n));
     }
@@ -166,10 +168,12 @@ bool VerifyParameters(RequestChannel& ch, const std::vector<uint8_t>& data) {
   return ReadBackAndCompare(ch, data, "XDATA base 0x4C00 ");
 }
 
-// Writes overlay table B; failed entries are reported and skipped.
-void FinishLoad(RequestChannel& ch) {
+// Writes overlay table B; failed entries are reported and skipped, and
+// `whole` becomes false.
+void FinishLoad(RequestChannel& ch, bool& whole) {
   for (int n = 0; n < kOverlayEntries; ++n) {
     if (!McuWriteWord(ch, MCU_XDATA_SRAM_OVRLAY_TABLE(n), kOverlayTableB[n])) {
+      whole = false;
       PrintError("\nFailed writing 0x%04x to MCU_XDATA_SRAM_OVRLAY_TABLE(%d)-0x%04x\n",
                  kOverlayTableB[n], n, MCU_XDATA_SRAM_OVRLAY_TABLE(n));
     }
@@ -200,13 +204,14 @@ bool RunMcuDownload(RequestChannel& ch, RunSettings& rs) {
   if (!LoadFile(name, command, data)) return false;
   std::printf("\n\n");
 
+  bool whole = true;  // every overlay table entry was written
   if (command != kCmdMcuVerify) {
-    if (!PrepareMcu(ch, command)) return false;
+    if (!PrepareMcu(ch, command, whole)) return false;
     const uint16_t load_address =
         command == kCmdMcuParameters ? kMcuXdataParameterArea : kMcuXdataFirmwareArea;
     if (!LoadBytes(ch, load_address, data)) return false;
     if (command == kCmdMcuParameters && !VerifyParameters(ch, data)) return false;
-    FinishLoad(ch);
+    FinishLoad(ch, whole);
   }
   if (command == kCmdMcuVerify || command == kCmdMcuDownloadVerify) {
     if (!VerifyProgramMemory(ch, data)) return false;
@@ -216,5 +221,5 @@ bool RunMcuDownload(RequestChannel& ch, RunSettings& rs) {
     PrintError("Failed clearing VELK_VPM_BT_CTL_REG_ACCESS_EN_ to start execution\n");
     return false;
   }
-  return true;
+  return whole;
 }

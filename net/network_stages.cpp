@@ -160,12 +160,28 @@ int RunPingStage(RequestChannel& ch, RunSettings& rs, const LinkStageResult& lin
   return passed ? kExitSuccess : kExitPing;
 }
 
+namespace {
+
+// The loopback runs at 100fd or 1000fd (the default); 0, or 8 after the
+// message for any other mode given with -l.
+int LoopbackLinkMode(const RunSettings& rs) {
+  if (rs.LinkModeGiven && rs.LinkMode != 4 && rs.LinkMode != 5) {
+    PrintError("Please set the loopback link to 100fd or 1000fd\n");
+    return kExitLoopback;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int CheckLoopbackLinkMode(const RunSettings& rs) {
+  return rs.NetworkTest == kNetLoopback ? LoopbackLinkMode(rs) : kExitSuccess;
+}
+
 int RunLoopbackStage(RequestChannel& ch, RunSettings& rs) {
   if (rs.LinkModeGiven) {
-    if (rs.LinkMode != 4 && rs.LinkMode != 5) {
-      PrintError("Please set the loopback link to 100fd or 1000fd\n");
-      return kExitLoopback;
-    }
+    const int refused = LoopbackLinkMode(rs);
+    if (refused != kExitSuccess) return refused;
   } else {
     rs.LinkMode = 5;
   }

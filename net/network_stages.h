@@ -16,6 +16,11 @@
 int RunPingStage(RequestChannel& ch, RunSettings& rs, const LinkStageResult& link);
 // External loopback stage (-L): exit code 0 or 8.
 int RunLoopbackStage(RequestChannel& ch, RunSettings& rs);
+// The loopback stage runs at 100fd or 1000fd only: 0, or 8 after the
+// message when -l asks for another mode. A run checks this before it
+// touches the device, so that a loopback test that cannot run does not
+// follow the programming of a device and the stepping of its identity.
+int CheckLoopbackLinkMode(const RunSettings& rs);
 
 // The adapter under test is the first one whose description contains this.
 constexpr const char* kAdapterDescriptionMatch = "ORN53";

@@ -1,16 +1,35 @@
-// Whole-file replacement that never leaves a half-written file behind.
+// Files that runs share and rewrite: whole-file replacement that never
+// leaves a half-written or torn file behind, the checks that tell before a
+// run whether a file can be replaced that way, and the real file behind a
+// name that may be a symbolic link.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Writes `size` bytes to a temporary file beside `path` and renames it over
-// `path`, so that a run stopped at any moment leaves either the old or the
-// new file. An existing file keeps its permissions. false when the
-// temporary file cannot be written or renamed (it is removed then; the old
-// file is untouched).
+namespace platform {
+
+// Writes `size` bytes to a new temporary file beside `path` (a name no other
+// run uses), flushes it to the disk and renames it over `path`, so that a
+// run stopped at any moment, or a disk that fills up, leaves either the old
+// or the new file, whole. A replaced file keeps its owner, group and mode
+// (on Windows its attributes and access rights). false when anything fails;
+// the temporary file is removed then and the old file is untouched.
 bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size);
 
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& content);
+
+// The file that `path` names, with every symbolic link (and on Windows every
+// junction) resolved, as an absolute path; `path` itself when it cannot be
+// resolved (for example a missing file).
+std::string RealFilePath(const std::string& path);
+
+// Empty when the existing file `path` can be replaced by ReplaceFileContents
+// by this user: the file is writable, its folder takes new files, and the
+// replacement can keep its owner and group. Otherwise a short reason, to be
+// printed after the file name ("is read-only", ...).
+std::string WhyNotReplaceable(const std::string& path);
+
+}  // namespace platform

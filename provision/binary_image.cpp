@@ -109,9 +109,9 @@ int LoadIdentityFromImage(RunSettings& rs) {
   return 0;
 }
 
-bool IsUpperHexText(const std::string& text) {
+bool IsHexText(const std::string& text) {
   for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
   }
   return true;
 }
@@ -145,7 +145,7 @@ int CheckIdentity(RunSettings& rs) {
       std::string& maximum = *rs.MaximumSerialNumber;
       if (current.size() < maximum.size()) current.insert(0, maximum.size() - current.size(), '0');
       if (maximum.size() < current.size()) maximum.insert(0, current.size() - maximum.size(), '0');
-      if (IsUpperHexText(current) && current > maximum) {
+      if (IsHexText(current) && SerialGreater(current, maximum)) {
         PrintError("Current serial number is greater than maximum serial number\n");
         return -1;
       }

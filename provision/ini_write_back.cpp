@@ -1,6 +1,7 @@
 // Writing the stepped MAC address and serial number back into the INI file,
 // at the positions the INI reader recorded. Only the two value texts change;
-// every other byte of the file stays as it is.
+// every other byte of the file stays as it is. The file is replaced as a
+// whole, never rewritten in place.
 #include <cstdio>
 #include <new>
 #include <string>
@@ -30,28 +31,13 @@ bool FileStillHolds(const std::string& content, const ValueEdit& edit) {
   return content.compare(static_cast<size_t>(pos), static_cast<size_t>(len), **edit.recorded) == 0;
 }
 
-// Writes each value over its old text of the same length, without touching
-// the rest of the file.
-bool WriteInPlace(const std::string& path, const std::vector<ValueEdit>& edits) {
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
-  if (!file) return false;
-  bool ok = true;
-  for (const ValueEdit& edit : edits) {
-    ok = ok && std::fseek(file, *edit.position, SEEK_SET) == 0 &&
-         std::fwrite(edit.text.data(), 1, edit.text.size(), file) == edit.text.size();
-  }
-  ok = std::fflush(file) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  return ok;
-}
-
 }  // namespace
 
 int RecordIniWriteBackTexts(RunSettings& rs) {
   rs.MacWriteBackText.reset();
   rs.SerialWriteBackText.reset();
   std::string content;
-  if (!rs.IniFileName || !ReadWholeFile(*rs.IniFileName, content)) return -1;
+  if (!rs.IniFileName || !platform::ReadWholeFile(*rs.IniFileName, content)) return -1;
   auto record = [&content](int32_t pos, int32_t len, OptText& text) {
     // A value always follows its key, so position 0 means "not recorded".
     if (pos <= 0 || len < 0 || static_cast<int64_t>(pos) + len > static_cast<int64_t>(content.size())) {
@@ -67,8 +53,11 @@ int RecordIniWriteBackTexts(RunSettings& rs) {
 namespace {
 
 int WriteBackValues(const std::string& path, RunSettings& rs) {
+  // Messages name the file as the user gave it; reads and writes go to the
+  // real file behind it.
+  const std::string& real = rs.IdentityFilePath ? *rs.IdentityFilePath : path;
   std::string content;
-  if (!ReadWholeFile(path, content)) {
+  if (!platform::ReadWholeFile(real, content)) {
     PrintError("The file %s is not found\n", path.c_str());
     return 3;
   }
@@ -104,30 +93,25 @@ int WriteBackValues(const std::string& path, RunSettings& rs) {
     }
   }
 
-  bool same_lengths = true;
+  // The new file is built from the old one around the edits (which are in
+  // file order) and replaces it in one step, even when the lengths stay: a
+  // run stopped between two in-place writes would leave the new MAC address
+  // beside the old serial number, and the next device would get that serial
+  // number again.
+  std::string updated;
+  updated.reserve(content.size() + 64);
+  size_t from = 0;
   for (const ValueEdit& edit : edits) {
-    same_lengths = same_lengths && static_cast<int32_t>(edit.text.size()) == *edit.length;
+    updated.append(content, from, static_cast<size_t>(*edit.position) - from);
+    updated.append(edit.text);
+    from = static_cast<size_t>(*edit.position + *edit.length);
   }
-  if (same_lengths) {
-    if (!WriteInPlace(path, edits)) {
-      PrintError("The file %s is not found\n", path.c_str());
-      return 3;
-    }
-  } else {
-    // Edits are in file order; build the new file from the old one around them.
-    std::string updated;
-    updated.reserve(content.size() + 64);
-    size_t from = 0;
-    for (const ValueEdit& edit : edits) {
-      updated.append(content, from, static_cast<size_t>(*edit.position) - from);
-      updated.append(edit.text);
-      from = static_cast<size_t>(*edit.position + *edit.length);
-    }
-    updated.append(content, from, std::string::npos);
-    if (!ReplaceFileContents(path, reinterpret_cast<const uint8_t*>(updated.data()), updated.size())) {
-      PrintError("The file %s is not found\n", path.c_str());
-      return 3;
-    }
+  updated.append(content, from, std::string::npos);
+  if (!platform::ReplaceFileContents(real, reinterpret_cast<const uint8_t*>(updated.data()),
+                                     updated.size())) {
+    PrintError("The file %s could not be rewritten; it still holds the previous values\n",
+               path.c_str());
+    return 3;
   }
 
   // The file now holds the new texts: keep positions and texts in step with

@@ -160,7 +160,8 @@ bool WriteSteppedImageFile(const RunSettings& rs, const ImageBuffer& image) {
     const int size = std::clamp(rs.EepromSize, 0, kImageBufferSize);
     file.assign(image.begin(), image.begin() + size);
   }
-  return ReplaceFileContents(*rs.BinaryFileName, file.data(), file.size());
+  const std::string& path = rs.IdentityFilePath ? *rs.IdentityFilePath : *rs.BinaryFileName;
+  return platform::ReplaceFileContents(path, file.data(), file.size());
 }
 
 }  // namespace
@@ -196,6 +197,9 @@ bool IncrementSerial(std::string& serial, int increment) {
   // Characters without a digit value cannot be counted with: report it as
   // an overflow so that nothing is programmed or stored with them.
   if (!SerialCanStep(serial)) return true;
+  for (char& c : serial) {
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+  }
 
   const size_t n = serial.size();
   if (n == 1) {
@@ -214,7 +218,7 @@ bool IncrementSerial(std::string& serial, int increment) {
       c = 'A';
       return false;
     }
-    if (c == 'F' || c == 'f') {
+    if (c == 'F') {
       c = '0';
       continue;
     }
@@ -242,12 +246,53 @@ bool IncrementIdentity(RunSettings& rs) {
       std::printf("Serial number overflow\n");
       return false;
     }
-    if (rs.MaximumSerialNumber && *rs.CurrentSerialNumber > *rs.MaximumSerialNumber) {
+    if (rs.MaximumSerialNumber && SerialGreater(*rs.CurrentSerialNumber, *rs.MaximumSerialNumber)) {
       std::printf("Reach maximum serial number\n");
       result = false;
     }
   }
   return result;
+}
+
+bool StepIdentity(const RunSettings& rs, IdentityStep& step) {
+  step = IdentityStep{};
+  step.mac = rs.CurrentMacAddress;
+  step.serial = rs.CurrentSerialNumber;
+  if (rs.MacAddressIncrement == 0 && rs.SerialNumberIncrement == 0) {
+    step.failure = IdentityStep::kNothingToStep;
+    return false;
+  }
+  if (rs.MacAddressIncrement != 0) {
+    if (IncrementMac(step.mac, rs.MacAddressIncrement)) {
+      step.failure = IdentityStep::kMacOverflow;
+      return false;
+    }
+    if (step.mac > rs.MaximumMacAddress) {
+      step.failure = IdentityStep::kMacAboveMaximum;
+      return false;
+    }
+  }
+  if (rs.SerialNumberIncrement != 0 && step.serial) {
+    if (IncrementSerial(*step.serial, rs.SerialNumberIncrement)) {
+      step.failure = IdentityStep::kSerialOverflow;
+      return false;
+    }
+    if (rs.MaximumSerialNumber && SerialGreater(*step.serial, *rs.MaximumSerialNumber)) {
+      step.failure = IdentityStep::kSerialAboveMaximum;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SerialGreater(const std::string& a, const std::string& b) {
+  auto upper = [](std::string text) {
+    for (char& c : text) {
+      if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+  };
+  return upper(a) > upper(b);
 }
 
 int ExtractImageStrings(const ImageBuffer& image, RunSettings& scratch, int byte_count) {

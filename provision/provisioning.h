@@ -9,9 +9,33 @@
 // Steps MAC address and serial number by their increments; false when
 // nothing could be stepped, on overflow or past a maximum (after messages).
 bool IncrementIdentity(RunSettings& rs);
+
+// The identity that IncrementIdentity would step to, and why it would fail.
+struct IdentityStep {
+  enum Failure {
+    kNone,
+    kNothingToStep,
+    kMacOverflow,
+    kMacAboveMaximum,
+    kSerialOverflow,
+    kSerialAboveMaximum,
+  } failure = kNone;
+  MacAddress mac{};
+  OptText serial;
+};
+// Computes the next identity without printing or changing the record, so
+// that a run can find out before it programs a device that the identity
+// cannot be stepped afterwards. false with the first failure.
+bool StepIdentity(const RunSettings& rs, IdentityStep& step);
+
+// Serial numbers compare as hexadecimal texts: lower-case digits count as
+// their upper-case equivalents. True when `a` is greater than `b`.
+bool SerialGreater(const std::string& a, const std::string& b);
 // 48-bit add of an 8-bit increment; true on overflow.
 bool IncrementMac(MacAddress& mac, int increment);
 // Hexadecimal add on the serial number text (same length); true on overflow.
+// Lower-case hexadecimal digits step as their upper-case equivalents: the
+// stepped text holds upper-case digits only.
 bool IncrementSerial(std::string& serial, int increment);
 // True when the characters that a step adds to (the last two, or the only
 // one) are hexadecimal digits.
@@ -35,10 +59,12 @@ int ExtractImageStrings(const ImageBuffer& image, RunSettings& scratch,
 // Results of WriteBackIni besides 0, 2 and 3.
 constexpr int kWriteBackFileChanged = 4;
 
-// Writes CurrentMacAddress and CurrentSerialNumber back into the INI file in
-// place: 0, 2 (out of memory), 3 (file cannot be opened or rewritten) or 4
-// (the file no longer holds the recorded value texts; nothing written). A
-// file whose length changes is replaced as a whole, never left half written.
+// Writes CurrentMacAddress and CurrentSerialNumber back into the INI file
+// over their old value texts: 0, 2 (out of memory), 3 (file cannot be read
+// or rewritten) or 4 (the file no longer holds the recorded value texts;
+// nothing written). The file is replaced as a whole, never left half written or torn; a run that
+// resolved its identity file (rs.IdentityFilePath) rewrites that real file,
+// while messages name `path`.
 int WriteBackIni(const std::string& path, RunSettings& rs);
 
 // Records the value texts that stand at the INI write-back positions

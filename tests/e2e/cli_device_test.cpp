@@ -160,11 +160,11 @@ TEST(CliChipId, Model530AKeepsItsCapitalInFileNames) {
       << r.out;
 }
 
-TEST(CliCommands, RefusedRegisterReadStillEndsWithZero) {
+TEST(CliCommands, RefusedRegisterReadEndsWithTheDeviceCommandCode) {
   REQUIRE_SIMULATOR();
   SimDevice dev(R"({"faults":[{"op":"READ_REGISTER","param":"0x10","status":1}]})");
   const test::RunResult r = dev.Run({"-R", "10"});
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 14);
   if (!NotSupported(r).empty()) GTEST_SKIP() << "register commands not in this build";
   EXPECT_EQ(r.out, test::Banner() + "ERROR: READ_REGISTER failed !    status:Access failed\n" +
                        "Register 0x10 : 0x0\n");

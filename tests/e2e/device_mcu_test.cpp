@@ -69,7 +69,7 @@ TEST(DeviceMcu, FileProblemsAreReportedBeforeAnyDeviceAccess) {
   for (const auto& c : cases) {
     auto r = dev.Run(c.args);
     EXPECT_EQ(r.out, test::Banner() + c.out);
-    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.exit_code, 14);
     EXPECT_EQ(dev.Events(), (std::vector<std::string>{"read_register 0x00000000"}));
   }
 }
@@ -79,7 +79,7 @@ TEST(DeviceMcu, VerifyMismatchStopsWithoutReleasing) {
   SimDevice dev(json{{"mcu", {{"xdata", {{"0x5000", "00 01 02 03 04 FF"}}}, {"running", false}}}});
   test::WriteFile(dev.File("fw.bin"), std::string("\x00\x01\x02\x03\x04\x05", 6));
   auto r = dev.Run({"-g", "fw.bin"});
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 14);  // a station script must see the mismatch
   const std::string tail =
       "Verified 00004 of 00006 (066%)\r"
       "ERROR: \nData mismatch on byte #5. Wrote = 0x05, Read (@ iProg base 0)= 0xff\n";

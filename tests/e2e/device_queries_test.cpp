@@ -29,7 +29,7 @@ TEST(DeviceRegisterCommands, ReadWriteAndRefusedRead) {
   r = dev.Run({"-R", "18"});
   EXPECT_EQ(r.out, test::Banner() +
                        "ERROR: READ_REGISTER failed !    status:Other Error\nRegister 0x18 : 0x0\n");
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 14);
 }
 
 TEST(DeviceRegisterCommands, PhyReadAndWrite) {
@@ -130,7 +130,7 @@ TEST(DeviceLinkState, SetsTheDriverLinkState) {
   dev.SetState({{"faults", {{{"op", "SET_LINK_STATE"}, {"status", 1}}}}});
   r = dev.Run({"-k", "u"});
   EXPECT_EQ(r.out, test::Banner() + "ERROR: SET_LINK_STATE failed !    status:Access failed\n");
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 14);
 }
 
 TEST(DeviceCabScan, PrintsTheTable) {
@@ -151,7 +151,7 @@ TEST(DeviceCabScan, PrintsTheTable) {
   dev.SetState({{"faults", {{{"op", "EXECUTE CABSCAN"}, {"ioctl_error", 31}}}}});
   r = dev.Run({"-V"});
   EXPECT_EQ(r.out, test::Banner() + "ERROR: Error in DeviceIoControl (IOCTL_ORN5300_MP_ACCESS) : 31\n");
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 14);
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ struct SweepCommand {
   std::set<int> allowed;          // exit codes (as the shell sees them) when a request fails
   std::string input;              // standard input
   std::map<std::string, std::set<int>> by_op = {};  // narrower sets for the failure of these operations
+  json device = json::object();                    // device state besides the faults
 };
 
 void PrintTo(const SweepCommand& c, std::ostream* os) { *os << c.name; }
@@ -78,7 +79,9 @@ SweepRun RunOnce(const SweepCommand& command, const json& faults) {
   for (const auto& [name, content] : Inputs()) test::WriteFile(dir.File(name), content);
   const std::string state = dir.File("state.json");
   const std::string trace = dir.File("trace.jsonl");
-  test::WriteFile(state, json{{"faults", faults}}.dump());
+  json device = command.device;
+  device["faults"] = faults;
+  test::WriteFile(state, device.dump());
   SweepRun run;
   run.result =
       test::RunCli(command.args, {{"ORN5300_SIM", state}, {"ORN5300_SIM_TRACE", trace}}, command.input, dir.path());
@@ -200,7 +203,7 @@ TEST_P(FaultSweep, EveryFailingRequestEndsTheRunInOrder) {
       // and every file is as it was or as the clean run left it.
       EXPECT_TRUE(json::accept(run.state_text)) << run.state_text;
       for (const auto& [name, content] : run.files) {
-        EXPECT_EQ(name.find(".tmp."), std::string::npos) << name << " left behind";
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name << " left behind";
         const auto before = inputs.find(name);
         const bool as_before = before != inputs.end() && before->second == content;
         const auto after = clean.files.find(name);
@@ -219,7 +222,9 @@ TEST_P(FaultSweep, EveryFailingRequestEndsTheRunInOrder) {
 
 std::string TestName(const ::testing::TestParamInfo<SweepCommand>& info) { return info.param.name; }
 
-const std::set<int> kAlwaysZero = {0};
+// A register, information, link state, cable or MCU command whose request
+// fails ends with 14, never with the 0 of success.
+const std::set<int> kDeviceCommandFailed = {14};
 // Only the size probe may end a write with 5: writing and reading back the
 // image are the write stage.
 const std::map<std::string, std::set<int>> kEepromProgramming = {{"E2P_WRITE_BLOCK", {9}}, {"E2P_READ_BLOCK", {9}}};
@@ -244,29 +249,31 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Queries, FaultSweep,
-    ::testing::Values(SweepCommand{"ReadRegister", {"-R", "0"}, kAlwaysZero, ""},
-                      SweepCommand{"WriteRegister", {"-W", "10", "-v", "5"}, kAlwaysZero, ""},
-                      SweepCommand{"ReadPhy", {"-y", "1"}, kAlwaysZero, ""},
-                      SweepCommand{"WritePhy", {"-Y", "1", "-v", "5"}, kAlwaysZero, ""},
-                      SweepCommand{"DriverVersion", {"-G", "v"}, kAlwaysZero, ""},
-                      SweepCommand{"AdapterBits", {"-G", "b"}, kAlwaysZero, ""},
-                      SweepCommand{"AdapterLocation", {"-G", "l"}, kAlwaysZero, ""},
-                      SweepCommand{"RegistryKey", {"-G", "k"}, kAlwaysZero, ""},
-                      SweepCommand{"AdapterPdo", {"-G", "p"}, kAlwaysZero, ""},
-                      SweepCommand{"AdapterPort", {"-G", "o"}, kAlwaysZero, ""},
-                      SweepCommand{"EthernetStats", {"-G", "e"}, kAlwaysZero, ""},
-                      SweepCommand{"UsbPhyStats", {"-G", "u"}, kAlwaysZero, ""},
-                      SweepCommand{"McuInfo", {"-G", "i"}, kAlwaysZero, ""},
-                      SweepCommand{"LinkStateUp", {"-k", "u"}, kAlwaysZero, ""},
-                      SweepCommand{"CableDiagnostics", {"-V"}, kAlwaysZero, ""}),
+    ::testing::Values(SweepCommand{"ReadRegister", {"-R", "0"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"WriteRegister", {"-W", "10", "-v", "5"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"ReadPhy", {"-y", "1"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"WritePhy", {"-Y", "1", "-v", "5"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"DriverVersion", {"-G", "v"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"AdapterBits", {"-G", "b"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"AdapterLocation", {"-G", "l"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"RegistryKey", {"-G", "k"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"AdapterPdo", {"-G", "p"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"AdapterPort", {"-G", "o"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"EthernetStats", {"-G", "e"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"UsbPhyStats", {"-G", "u"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"McuInfo", {"-G", "i"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"LinkStateUp", {"-k", "u"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"CableDiagnostics", {"-V"}, kDeviceCommandFailed, ""}),
     TestName);
 
 INSTANTIATE_TEST_SUITE_P(
     Mcu, FaultSweep,
-    ::testing::Values(SweepCommand{"Download", {"-f", "fw.bin"}, kAlwaysZero, ""},
-                      SweepCommand{"DownloadVerify", {"-F", "fw.bin"}, kAlwaysZero, ""},
-                      SweepCommand{"Verify", {"-g", "fw.bin"}, kAlwaysZero, ""},
-                      SweepCommand{"Parameters", {"-P", "fw.bin"}, kAlwaysZero, ""}),
+    ::testing::Values(SweepCommand{"Download", {"-f", "fw.bin"}, kDeviceCommandFailed, ""},
+                      SweepCommand{"DownloadVerify", {"-F", "fw.bin"}, kDeviceCommandFailed, ""},
+                      // Program memory already holds the firmware, so the clean run verifies.
+                      SweepCommand{"Verify", {"-g", "fw.bin"}, kDeviceCommandFailed, "", {},
+                                   json{{"mcu", {{"xdata", {{"0x5000", "02 10 00 75 81"}}}}}}},
+                      SweepCommand{"Parameters", {"-P", "fw.bin"}, kDeviceCommandFailed, ""}),
     TestName);
 
 }  // namespace
