@@ -159,7 +159,9 @@ int RunProgram(int argc, char** argv) {
   const int parsed = ParseCommandLine(argc, argv, *rs, *ch);
   if (parsed == kParseUsagePrinted) return kExitSuccess;
   if (parsed != 0) {
-    PrintError("Parameter Error (use -h for help)\n");
+    // An identity file the run could not rewrite is refused by the parse,
+    // which reads it, but it is no parameter error.
+    if (parsed != kExitIdentity) PrintError("Parameter Error (use -h for help)\n");
     return parsed;
   }
 

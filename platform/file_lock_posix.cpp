@@ -33,7 +33,10 @@ class PosixFileLock final : public FileLock {
 // write access.
 int OpenLockFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) errno = EACCES;  // the reason it could not be created, not that it is missing
+  }
   return fd;
 }
 

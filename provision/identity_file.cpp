@@ -47,8 +47,17 @@ int LockIdentityFile(RunSettings& rs) {
   std::fclose(probe);
 
   rs.IdentityFilePath = platform::RealFilePath(name);
-  const std::string lock_path = *rs.IdentityFilePath + ".lock";
   const char* kind = Kind(rs);
+  // A file the run could not rewrite is refused before anything else: the
+  // device would be programmed and the next one would get the same identity.
+  const std::string why = platform::WhyNotReplaceable(*rs.IdentityFilePath);
+  if (!why.empty()) {
+    PrintError("The %s %s %s\n", kind, name.c_str(), why.c_str());
+    PrintError("The next MAC address and serial number could not be stored: no device is programmed\n");
+    return kExitIdentity;
+  }
+
+  const std::string lock_path = *rs.IdentityFilePath + ".lock";
   auto on_long_wait = [&name, kind] {
     PrintWarning("Waiting for another run that is using the %s %s\n", kind, name.c_str());
     std::fflush(stdout);
@@ -70,14 +79,6 @@ void ReleaseIdentityFile(RunSettings& rs) { rs.IdentityLock.reset(); }
 int CheckIdentityCanBeStored(RunSettings& rs) {
   if (!WritesIdentityBack(rs) || !rs.IdentityFilePath) return 0;
   const std::string& name = GivenName(rs);
-  const char* kind = Kind(rs);
-
-  const std::string why = platform::WhyNotReplaceable(*rs.IdentityFilePath);
-  if (!why.empty()) {
-    PrintError("The %s %s %s\n", kind, name.c_str(), why.c_str());
-    PrintError("The next MAC address and serial number could not be stored: no device is programmed\n");
-    return kExitIdentity;
-  }
 
   // The INI write-back overwrites the value texts read at the start; a
   // value the file does not hold (given only on the command line) has no

@@ -10,10 +10,12 @@
 // True when the run writes a stepped identity back into a file.
 bool WritesIdentityBack(const RunSettings& rs);
 
-// Resolves the identity file (rs.IdentityFilePath) and takes the exclusive
-// lock on "<real file>.lock", waiting for other runs (with a warning after
-// two seconds). A missing file is left to the reader, which reports it: no
-// lock then. 0, or 3 after a message when the lock cannot be taken.
+// Resolves the identity file (rs.IdentityFilePath), checks that this user
+// can replace it, and takes the exclusive lock on "<real file>.lock",
+// waiting for other runs (with a warning after two seconds). A missing file
+// is left to the reader, which reports it: no lock then. 0; 10 after the
+// messages when the file could not be rewritten; 3 when the lock cannot be
+// taken.
 int LockIdentityFile(RunSettings& rs);
 
 // Lets other runs take the identity file: after its write-back, or when the
@@ -21,7 +23,7 @@ int LockIdentityFile(RunSettings& rs);
 void ReleaseIdentityFile(RunSettings& rs);
 
 // The checks before the device is touched that the stepping stage after a
-// successful write will succeed: the file can be replaced by this user, the
-// INI file holds the values to overwrite, and the stepped identity stays
-// within its maxima. 0, or 10 after the messages.
+// successful write will succeed: the INI file holds the values to
+// overwrite, and the stepped identity stays within its maxima. 0, or 10
+// after the messages.
 int CheckIdentityCanBeStored(RunSettings& rs);

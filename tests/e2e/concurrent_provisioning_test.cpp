@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "platform/file_lock.h"
 #include "tests/e2e/eeprom_e2e_support.h"
 
@@ -19,6 +23,7 @@ namespace {
 
 using e2e::Bytes;
 using e2e::SimDevice;
+namespace fs = std::filesystem;
 
 std::string MacText(const Bytes& eeprom) {
   if (eeprom.size() < 7) return "";
@@ -52,35 +57,74 @@ std::unique_ptr<platform::FileLock> HoldLock(const std::string& ini) {
   return lock;
 }
 
-// Several stations started at the same moment on one shared INI file.
-TEST(ConcurrentProvisioning, StationsSharingOneIniFileProgramDifferentIdentities) {
-  constexpr int kStations = 4;
-  for (int round = 0; round < 5; ++round) {
-    test::TempDir share;
-    const std::string ini = share.File("station.ini");
-    test::WriteFile(ini, e2e::IniText());
-    std::vector<SimDevice> devices(kStations);
-    std::vector<test::RunResult> results(kStations);
-    std::latch start(kStations);
-    std::vector<std::thread> stations;
-    for (int i = 0; i < kStations; ++i) {
-      stations.emplace_back([&, i] {
-        start.arrive_and_wait();
-        results[i] = devices[i].Run({"-w", "-i", ini, "-N"});
-      });
+// How stations reach the one file they share.
+struct SharedFile {
+  const char* name;
+  bool binary;     // a binary image (-b) instead of an INI file (-i)
+  bool via_links;  // each station names the file through its own symbolic link
+};
+
+// Several stations started at the same moment on one shared file: every
+// station programs its own MAC address and the file moves on by one step
+// per station, whichever name a station uses for it.
+TEST(ConcurrentProvisioning, StationsSharingOneFileProgramDifferentIdentities) {
+  constexpr int kStations = 6;
+  const SharedFile kinds[] = {{"ini file", false, false},
+                              {"binary image", true, false},
+                              {"ini file through links", false, true},
+                              {"binary image through links", true, true}};
+  const Bytes first_mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x50};
+  const Bytes image = e2e::BinaryImage(512, 0xA5, first_mac);
+  for (const SharedFile& kind : kinds) {
+    for (int round = 0; round < 3; ++round) {
+      test::TempDir share;
+      const std::string real = share.File(kind.binary ? "station.bin" : "station.ini");
+      test::WriteFile(real, kind.binary ? std::string(image.begin(), image.end()) : e2e::IniText());
+      std::vector<std::string> names(kStations, real);
+      if (kind.via_links) {
+        for (int i = 0; i < kStations; ++i) {
+          names[i] = share.File("link" + std::to_string(i));
+          ASSERT_EQ(symlink(real.c_str(), names[i].c_str()), 0);
+        }
+      }
+      std::vector<SimDevice> devices(kStations);
+      std::vector<test::RunResult> results(kStations);
+      std::latch start(kStations);
+      std::vector<std::thread> stations;
+      for (int i = 0; i < kStations; ++i) {
+        stations.emplace_back([&, i] {
+          start.arrive_and_wait();
+          results[i] = devices[i].Run({"-w", kind.binary ? "-b" : "-i", names[i], "-N"});
+        });
+      }
+      for (auto& t : stations) t.join();
+      SKIP_IF_NOT_LANDED(results[0]);
+      std::set<std::string> macs;
+      for (int i = 0; i < kStations; ++i) {
+        ASSERT_EQ(results[i].exit_code, 0) << kind.name << ": " << results[i].out;
+        macs.insert(MacText(devices[i].Memory("eeprom")));
+      }
+      EXPECT_EQ(macs.size(), static_cast<size_t>(kStations))
+          << kind.name << ", round " << round << ": two stations programmed the same address";
+      if (kind.binary) {
+        Bytes expected = image;
+        expected[6] = static_cast<uint8_t>(first_mac[5] + kStations);
+        const std::string after = test::ReadFile(real);
+        EXPECT_EQ(after, std::string(expected.begin(), expected.end())) << kind.name << ": a step was lost";
+      } else {
+        EXPECT_EQ(test::ReadFile(real), SteppedIni(kStations)) << kind.name << ": a step was lost";
+      }
+      for (const std::string& name : names) {
+        if (kind.via_links) {
+          EXPECT_EQ(fs::read_symlink(name), real) << "a link was replaced by a copy";
+        }
+      }
+      EXPECT_TRUE(test::FileExists(real + ".lock")) << "the lock beside the real file stays for the next run";
+      for (const auto& entry : fs::directory_iterator(share.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+            << entry.path() << " left behind";
+      }
     }
-    for (auto& t : stations) t.join();
-    SKIP_IF_NOT_LANDED(results[0]);
-    std::set<std::string> macs;
-    for (int i = 0; i < kStations; ++i) {
-      ASSERT_EQ(results[i].exit_code, 0) << results[i].out;
-      macs.insert(MacText(devices[i].Memory("eeprom")));
-    }
-    EXPECT_EQ(macs, (std::set<std::string>{"00:80:0F:11:22:30", "00:80:0F:11:22:31", "00:80:0F:11:22:32",
-                                           "00:80:0F:11:22:33"}))
-        << "round " << round << ": two stations programmed the same address";
-    EXPECT_EQ(test::ReadFile(ini), SteppedIni(kStations)) << "round " << round << ": a step was lost";
-    EXPECT_TRUE(test::FileExists(ini + ".lock")) << "the lock file stays for the next run";
   }
 }
 

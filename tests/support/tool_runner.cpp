@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,9 +25,35 @@ namespace test {
 
 int ShellExit(int code) { return code & 0xFF; }
 
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// In the child, before exec: the limits of the run. False when one cannot
+// be set.
+bool ApplyLimits(const RunLimits& limits) {
+  if (limits.file_size_limit >= 0) {
+    const rlimit rl{static_cast<rlim_t>(limits.file_size_limit), static_cast<rlim_t>(limits.file_size_limit)};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) return false;
+    if (limits.file_size_errors) std::signal(SIGXFSZ, SIG_IGN);
+  }
+  if (limits.unprivileged && geteuid() == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CanRunUnprivileged() {
+  if (geteuid() != 0) return true;
+  const RunResult r = Run("/bin/sh", {"-c", "test -x " ORN_CLI_PATH " && id -u"}, {}, "", "", RunLimits{-1, false, true});
+  return r.exit_code == 0 && r.out == std::to_string(kNobody) + "\n";
+}
+
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env, const std::string& input,
-              const std::string& cwd) {
+              const std::string& cwd, const RunLimits& limits) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
     throw std::runtime_error("pipe failed");
@@ -44,6 +72,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
       close(fd);
     }
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (!ApplyLimits(limits)) _exit(125);
     for (const auto& [key, value] : env) {
       if (value.empty()) {
         unsetenv(key.c_str());
@@ -186,9 +215,10 @@ RunResult RunUnderValgrind(const std::vector<std::string>& args,
 
 RunResult RunCli(const std::vector<std::string>& args,
                  const std::map<std::string, std::string>& env, const std::string& input,
-                 const std::string& cwd) {
-  if (ValgrindRequested()) return RunUnderValgrind(args, env, input, cwd);
-  RunResult result = Run(ORN_CLI_PATH, args, env, input, cwd);
+                 const std::string& cwd, const RunLimits& limits) {
+  const bool limited = limits.file_size_limit >= 0 || limits.unprivileged;
+  if (ValgrindRequested() && !limited) return RunUnderValgrind(args, env, input, cwd);
+  RunResult result = Run(ORN_CLI_PATH, args, env, input, cwd, limits);
   FailOnSanitizerReport(ORN_CLI_PATH, result);
   return result;
 }

@@ -13,6 +13,17 @@ struct RunResult {
   std::string err;        // standard error
 };
 
+// How a run is confined, for tests of crashes, full disks and permissions.
+struct RunLimits {
+  long long file_size_limit = -1;  // bytes a file may grow to (RLIMIT_FSIZE); -1: no limit
+  bool file_size_errors = false;   // a write past the limit fails (a full disk) instead of
+                                   // killing the run (a crash at that byte)
+  bool unprivileged = false;       // run as the user and group nobody when the tests run as root
+};
+
+// True when runs with `unprivileged` set really run without root's rights.
+bool CanRunUnprivileged();
+
 // Exit code of the program as the C++ `main` returned it, as the shell
 // reports it: for example -1 becomes 255.
 int ShellExit(int code);
@@ -23,12 +34,12 @@ int ShellExit(int code);
 // right after).
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env = {}, const std::string& input = "",
-              const std::string& cwd = "");
+              const std::string& cwd = "", const RunLimits& limits = {});
 
 // Shorthands for the two tools of this project.
 RunResult RunCli(const std::vector<std::string>& args,
                  const std::map<std::string, std::string>& env = {}, const std::string& input = "",
-                 const std::string& cwd = "");
+                 const std::string& cwd = "", const RunLimits& limits = {});
 RunResult RunSim(const std::vector<std::string>& args);
 
 // A fresh temporary folder, removed with everything in it on destruction.
