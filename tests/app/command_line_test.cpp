@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <ostream>
@@ -13,8 +12,11 @@
 #include <vector>
 
 #include "core/exit_codes.h"
+#include "support/capture.h"
 
 namespace {
+
+using test::CaptureStdout;
 
 struct Parsed {
   int result = 0;
@@ -34,11 +36,9 @@ Parsed Parse(const std::vector<std::string>& args) {
   Parsed p;
   p.ch.signature = 0;  // proves that the parser sets the selection
   p.ch.adapter_index = 99;
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  p.result = ParseCommandLine(static_cast<int>(storage.size()), argv.data(), p.rs, p.ch);
-  std::fflush(stdout);
-  p.out = testing::internal::GetCapturedStdout();
+  p.out = CaptureStdout([&] {
+    p.result = ParseCommandLine(static_cast<int>(storage.size()), argv.data(), p.rs, p.ch);
+  });
   return p;
 }
 
@@ -375,9 +375,7 @@ TEST(ParseCommandLine, ResetsTheRecordAndKeepsDefaults) {
   std::vector<std::string> storage = {"orn5300cli", "-l", "10hd"};
   std::vector<char*> argv;
   for (auto& s : storage) argv.push_back(s.data());
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(ParseCommandLine(3, argv.data(), first.rs, first.ch), 0);
-  testing::internal::GetCapturedStdout();
+  CaptureStdout([&] { EXPECT_EQ(ParseCommandLine(3, argv.data(), first.rs, first.ch), 0); });
   EXPECT_FALSE(first.rs.BinaryFileName.has_value());
   EXPECT_EQ(first.rs.CommandCode, kCmdNone);
 }
@@ -426,9 +424,7 @@ TEST(ParseCommandLine, TenThousandArguments) {
 TEST(ParseCommandLine, NoArgumentVectorAtAll) {
   RunSettings rs;
   RequestChannel ch;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(ParseCommandLine(0, nullptr, rs, ch), -1);
-  testing::internal::GetCapturedStdout();
+  CaptureStdout([&] { EXPECT_EQ(ParseCommandLine(0, nullptr, rs, ch), -1); });
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "support/capture.h"
+
 namespace {
+
+using test::CaptureStdout;
 
 TEST(FindChipModel, UpperSixteenBitsSelectTheModel) {
   struct Case {
@@ -42,9 +46,8 @@ TEST(SelectImageModel, SevenCharactersCaseSensitive) {
     auto owned = std::make_unique<RunSettings>();
     RunSettings& rs = *owned;
     rs.DeviceModelName.emplace(c.name);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(SelectImageModel(rs), c.result) << c.name;
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out =
+        CaptureStdout([&] { EXPECT_EQ(SelectImageModel(rs), c.result) << c.name; });
     EXPECT_EQ(rs.ChipIdValue, c.chip_id) << c.name;
     EXPECT_EQ(out, c.result == 0 ? "" : "ERROR: Please specify ORN5300 or ORN5350 with -d option\n");
     EXPECT_EQ(rs.ModelFilePrefix[0], '\0');

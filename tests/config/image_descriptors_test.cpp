@@ -10,6 +10,7 @@
 
 #include "config/image_layout.h"
 #include "image_test_util.h"
+#include "support/capture.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ TEST(ImageDescriptors, HostWalkOverTypicalImages) {
         rs.OtpSignature = signature;
         ImageBuffer image{};
         int rc = 0;
-        image_test::Capture([&] { rc = GenerateImage(rs, image, mode); });
+        test::CaptureStdout([&] { rc = GenerateImage(rs, image, mode); });
         ASSERT_EQ(rc, 0) << variant;
         const int bias = (mode == kImageModeOtp && signature == 0xF7) ? 128 : 0;
         WalkImage(image, rs.ImageByteCount, variant % 2 == 0, bias);

@@ -10,11 +10,12 @@
 
 #include "config/ini_schema.h"
 #include "image_test_util.h"
+#include "support/capture.h"
 #include "support/tool_runner.h"
 
 namespace {
 
-using image_test::Capture;
+using test::CaptureStdout;
 
 ImageBuffer Pattern(uint8_t signature) {
   ImageBuffer image{};
@@ -49,7 +50,8 @@ TEST(ImageFileForm, WritesEachFormWithItsMessage) {
     const std::string path = dir.File("out.bin");
     const ImageBuffer image = Pattern(c.signature);
     int rc = -1;
-    const std::string out = Capture([&] { rc = WriteImageFile(path, image, c.count, c.otp); });
+    const std::string out =
+        CaptureStdout([&] { rc = WriteImageFile(path, image, c.count, c.otp); });
     EXPECT_EQ(rc, 0);
     char expected[200];
     std::snprintf(expected, sizeof expected, c.message, path.c_str());
@@ -83,7 +85,7 @@ TEST(ImageFileForm, OversizedImagesLeaveTheTargetAsItWas) {
       if (existing) test::WriteFile(path, "previous image");
       int rc = 0;
       const std::string out =
-          Capture([&] { rc = WriteImageFile(path, Pattern(c.signature), c.count, c.otp); });
+          CaptureStdout([&] { rc = WriteImageFile(path, Pattern(c.signature), c.count, c.otp); });
       EXPECT_EQ(rc, 10);
       EXPECT_EQ(out, c.message);
       if (existing) {
@@ -100,12 +102,13 @@ TEST(ImageFileForm, ReplacesAnExistingFileAndReportsUncreatableOnes) {
   test::TempDir dir;
   const std::string path = dir.File("out.bin");
   test::WriteFile(path, std::string(600, 'x'));
-  Capture([&] { EXPECT_EQ(WriteImageFile(path, Pattern(0xA5), 192, false), 0); });
+  CaptureStdout([&] { EXPECT_EQ(WriteImageFile(path, Pattern(0xA5), 192, false), 0); });
   EXPECT_EQ(test::ReadFile(path).size(), 192u);
 
   const std::string nowhere = dir.File("missing/out.bin");
   int rc = 0;
-  const std::string out = Capture([&] { rc = WriteImageFile(nowhere, Pattern(0xA5), 192, false); });
+  const std::string out =
+      CaptureStdout([&] { rc = WriteImageFile(nowhere, Pattern(0xA5), 192, false); });
   EXPECT_EQ(rc, 10);
   EXPECT_EQ(out, "ERROR: Couldn't create file " + nowhere + "\n");
 
@@ -113,7 +116,8 @@ TEST(ImageFileForm, ReplacesAnExistingFileAndReportsUncreatableOnes) {
   const std::string blocked = dir.File("blocked");
   std::filesystem::create_directory(blocked);
   test::WriteFile(blocked + "/keep", "");
-  const std::string out2 = Capture([&] { rc = WriteImageFile(blocked, Pattern(0xA5), 192, false); });
+  const std::string out2 =
+      CaptureStdout([&] { rc = WriteImageFile(blocked, Pattern(0xA5), 192, false); });
   EXPECT_EQ(rc, 10);
   EXPECT_EQ(out2, "ERROR: Couldn't create file " + blocked + "\n");
   EXPECT_FALSE(test::FileExists(blocked + ".tmp"));
@@ -131,7 +135,8 @@ TEST(ImageFileForm, WriteProtectedTargetIsNotReplaced) {
     GTEST_SKIP() << "write protection does not apply to this user";
   }
   int rc = 0;
-  const std::string out = Capture([&] { rc = WriteImageFile(path, Pattern(0xA5), 192, false); });
+  const std::string out =
+      CaptureStdout([&] { rc = WriteImageFile(path, Pattern(0xA5), 192, false); });
   EXPECT_EQ(rc, 10);
   EXPECT_EQ(out, "ERROR: Couldn't create file " + path + "\n");
   EXPECT_EQ(test::ReadFile(path), "released image");
@@ -148,7 +153,7 @@ bool IniSchemaAvailable() {
     rs.markers.Complete(section);
   }
   int rc = -1;
-  Capture([&] { rc = CheckIniSections(rs); });
+  CaptureStdout([&] { rc = CheckIniSections(rs); });
   return rc == 0;
 }
 
@@ -201,7 +206,7 @@ TEST(ImageFileFlow, GeneratesEachKindOrFailsWithItsExitCode) {
     ImageBuffer image;
     image.fill(0xEE);  // the flow clears it itself
     int rc = -1;
-    const std::string out = Capture([&] { rc = GenerateImageFile(rs, image); });
+    const std::string out = CaptureStdout([&] { rc = GenerateImageFile(rs, image); });
     EXPECT_EQ(rc, c.rc) << c.name;
     char expected[300];
     std::snprintf(expected, sizeof expected, c.out.c_str(), path.c_str());
@@ -224,7 +229,7 @@ TEST(ImageFileFlow, MissingSectionsAreRefusedBeforeAnythingIsWritten) {
   rs.TargetFileName = dir.File("image.bin");
   ImageBuffer image{};
   int rc = -1;
-  const std::string out = Capture([&] { rc = GenerateImageFile(rs, image); });
+  const std::string out = CaptureStdout([&] { rc = GenerateImageFile(rs, image); });
   EXPECT_EQ(rc, 9);
   EXPECT_EQ(out,
             "ERROR: Missing [Power] section in the ini file\nERROR: Validated ini file failed\n");

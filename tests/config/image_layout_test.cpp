@@ -7,12 +7,13 @@
 
 #include "config/image_layout.h"
 #include "image_test_util.h"
+#include "support/capture.h"
 
 namespace {
 
-using image_test::Capture;
 using image_test::Head;
 using image_test::ReadHexFixture;
+using test::CaptureStdout;
 
 struct Built {
   int rc = 0;
@@ -23,7 +24,7 @@ struct Built {
 
 Built Build(RunSettings rs, int mode = kImageModeEeprom) {
   Built b;
-  b.out = Capture([&] { b.rc = GenerateImage(rs, b.image, mode); });
+  b.out = CaptureStdout([&] { b.rc = GenerateImage(rs, b.image, mode); });
   b.count = rs.ImageByteCount;
   return b;
 }

@@ -1,13 +1,11 @@
-// Helpers shared by the image layout tests: golden hex fixtures, captured
-// output, and run settings for the typical images.
+// Helpers shared by the image layout tests: golden hex fixtures and run
+// settings for the typical images.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,15 +34,6 @@ inline std::vector<uint8_t> ReadHexFixture(const std::string& name) {
     while (values >> byte) bytes.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
   }
   return bytes;
-}
-
-// What `fn` printed on standard output.
-inline std::string Capture(const std::function<void()>& fn) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  fn();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
 }
 
 inline std::vector<uint8_t> Head(const ImageBuffer& image, int count) {

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
+
 namespace {
+
+using test::CaptureStdout;
 
 struct Line {
   int status;
@@ -200,18 +204,20 @@ TEST(IniEnableValue, MarkerAndMessage) {
   IniMarkers markers;
   int32_t enable = 7;
   std::string good = "1 trailing";
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(ReadEnableValue(good.data(), markers, "ProductEnable", enable, "bad\n"), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(CaptureStdout([&] {
+              EXPECT_EQ(ReadEnableValue(good.data(), markers, "ProductEnable", enable, "bad\n"), 0);
+            }),
+            "");
   EXPECT_EQ(enable, 1);
   EXPECT_EQ(markers.Get("ProductEnable"), kWellFormed);
 
   std::string bad = "10";
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(ReadEnableValue(bad.data(), markers, "ProductEnable", enable,
-                            "Invalid ProductEnable(range 0-1)\n"),
-            -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Invalid ProductEnable(range 0-1)\n");
+  EXPECT_EQ(CaptureStdout([&] {
+              EXPECT_EQ(ReadEnableValue(bad.data(), markers, "ProductEnable", enable,
+                                        "Invalid ProductEnable(range 0-1)\n"),
+                        -1);
+            }),
+            "ERROR: Invalid ProductEnable(range 0-1)\n");
   EXPECT_EQ(enable, 1);
   EXPECT_EQ(markers.Get("ProductEnable"), kMalformed);
 }

@@ -9,6 +9,7 @@
 #include "config/ini_reader.h"
 #include "config/ini_schema.h"
 #include "config/ini_test_util.h"
+#include "support/capture.h"
 
 namespace {
 
@@ -99,14 +100,10 @@ TEST(IniRobustness, HundredMegabyteFile) {
   std::fclose(f);
 
   RunSettings rs;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(ReadIniFile(path.c_str(), rs), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(test::CaptureStdout([&] { EXPECT_EQ(ReadIniFile(path.c_str(), rs), 0); }), "");
   EXPECT_EQ(rs.MacWriteBackPosition, offset + static_cast<long>(valid.find("00:11:22:33:44:55")));
   EXPECT_EQ(rs.SerialWriteBackPosition, offset + static_cast<long>(valid.find("0000000000000001")));
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckIniSections(rs), 0);
-  testing::internal::GetCapturedStdout();
+  test::CaptureStdout([&] { EXPECT_EQ(CheckIniSections(rs), 0); });
 }
 
 }  // namespace

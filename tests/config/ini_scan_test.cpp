@@ -6,10 +6,12 @@
 
 #include "config/ini_reader.h"
 #include "config/ini_test_util.h"
+#include "support/capture.h"
 
 namespace {
 
 using initest::ReadText;
+using test::CaptureStdout;
 
 const char kIdSection[] = "[ID]\nVendorID=0x1234\nProductID=0x5678\nBcdDevice=0001\n";
 const char kPowerSection[] = "[Power]\nHSMaxPower=100\n";
@@ -128,9 +130,8 @@ TEST(IniScan, UnreadablePaths) {
   test::TempDir dir;
   for (const std::string& path : {dir.File("missing.ini"), dir.path()}) {
     RunSettings rs;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ReadIniFile(path.c_str(), rs), -1) << path;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "The file " + path + " is not found\n");
+    EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(ReadIniFile(path.c_str(), rs), -1) << path; }),
+              "The file " + path + " is not found\n");
   }
 }
 

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "config/ini_test_util.h"
+#include "support/capture.h"
 
 namespace {
 
 using initest::ReadText;
+using test::CaptureStdout;
 
 TEST(IniSchema, ValidFileStoresEveryField) {
   const initest::IniRead r = ReadText(initest::ValidIni());
@@ -81,10 +83,11 @@ TEST(IniSchema, ValidFileStoresEveryField) {
   EXPECT_EQ(rs.ConfigFlags1OverrideGiven + rs.ConfigFlags2OverrideGiven + rs.LTMBELTGiven +
                 rs.USB2ExtAttributesGiven + rs.U2DevExitLatencyGiven + rs.OtpSignature,
             0);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckIniSections(rs), 0);
-  EXPECT_EQ(CheckGpioWakeConfig(rs), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(CaptureStdout([&] {
+              EXPECT_EQ(CheckIniSections(rs), 0);
+              EXPECT_EQ(CheckGpioWakeConfig(rs), 0);
+            }),
+            "");
 }
 
 TEST(IniSchema, OptionalSectionsStoreValuesAndGivenFlags) {
@@ -120,9 +123,7 @@ TEST(IniSchema, OptionalSectionsStoreValuesAndGivenFlags) {
       rs.SpeedsSupportedGiven,      rs.FunctionalitySupportGiven, rs.U1DevExitLatencyGiven,
       rs.U2DevExitLatencyGiven};
   for (int32_t g : given) EXPECT_EQ(g, 1);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckIniSections(rs), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(CheckIniSections(rs), 0); }), "");
 }
 
 TEST(IniSchema, OptionalValuesEdgeForms) {
@@ -495,9 +496,9 @@ TEST(IniSchema, FilterMaskPattern) {
     RunSettings rs;
     rs.FilterMaskPatternBytes.fill(0xEE);
     rs.FilterMaskPattern = c.pattern;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ParseFilterMaskPattern(rs), c.result) << c.pattern;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.pattern;
+    EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(ParseFilterMaskPattern(rs), c.result) << c.pattern; }),
+              c.out)
+        << c.pattern;
     for (size_t i = 0; i < c.bytes.size(); ++i) EXPECT_EQ(rs.FilterMaskPatternBytes[i], c.bytes[i]);
     if (c.result == 0) {
       EXPECT_EQ(rs.FilterMaskPatternBytes[127], c.pattern == pairs128 ? 0xA5 : 0);
@@ -507,8 +508,7 @@ TEST(IniSchema, FilterMaskPattern) {
 
 TEST(IniSchema, RequiredSectionsAreAllReported) {
   RunSettings rs;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckIniSections(rs), -1);
+  const std::string out = CaptureStdout([&] { EXPECT_EQ(CheckIniSections(rs), -1); });
   std::string expected;
   for (const char* s : {"MacAddress", "SerialNumber", "String", "ID", "Power", "GPIOPME0",
                         "GPIOPME1", "LEDConfig0", "LEDConfig1", "LEDConfig2", "LEDBehaviorConfig",
@@ -516,7 +516,7 @@ TEST(IniSchema, RequiredSectionsAreAllReported) {
                         "InterruptPollInterval"}) {
     expected += std::string("ERROR: Missing [") + s + "] section in the ini file\n";
   }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+  EXPECT_EQ(out, expected);
 
   // A file without [Power] and [GPIOConfig] reads, and the check names both.
   std::string text = initest::ValidIni();
@@ -524,9 +524,7 @@ TEST(IniSchema, RequiredSectionsAreAllReported) {
   text.replace(text.find("[GPIOConfig]"), 12, "[GpioConfig]");
   const initest::IniRead r = ReadText(text);
   ASSERT_EQ(r.result, 0) << r.out;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CheckIniSections(r.rs), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(CheckIniSections(r.rs), -1); }),
             "ERROR: Missing [Power] section in the ini file\n"
             "ERROR: Missing [GPIOConfig] section in the ini file\n");
 }
@@ -557,9 +555,8 @@ TEST(IniSchema, LpmRule) {
     rs.USB2ExtAttributes = c.ext;
     rs.ConfigFlags0OverrideGiven = c.flags_given;
     rs.ConfigFlags0Override = c.flags;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(CheckIniSections(rs), c.out.empty() ? 0 : -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+    EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(CheckIniSections(rs), c.out.empty() ? 0 : -1); }),
+              c.out);
   }
 }
 
@@ -584,9 +581,8 @@ TEST(IniSchema, GpioWakeCrossCheck) {
     rs.GPIOWake = c.wake;
     rs.GPIOEnable = c.enable;
     rs.GPIODirection = c.direction;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(CheckGpioWakeConfig(rs), c.out.empty() ? 0 : -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+    EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(CheckGpioWakeConfig(rs), c.out.empty() ? 0 : -1); }),
+              c.out);
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/run_settings.h"
 #include "config/ini_reader.h"
+#include "support/capture.h"
 #include "support/tool_runner.h"
 
 namespace initest {
@@ -28,9 +29,7 @@ inline IniRead ReadText(const std::string& text,
   test::WriteFile(path, text);
   IniRead read;
   if (prepare) prepare(read.rs);
-  testing::internal::CaptureStdout();
-  read.result = ReadIniFile(path.c_str(), read.rs);
-  read.out = testing::internal::GetCapturedStdout();
+  read.out = test::CaptureStdout([&] { read.result = ReadIniFile(path.c_str(), read.rs); });
   return read;
 }
 

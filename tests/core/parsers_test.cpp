@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
+#include "support/capture.h"
+
 namespace {
+
+using test::CaptureStdout;
 
 const std::string kBells(8, '\a');
 
@@ -23,10 +26,8 @@ class HexStrToDwordTest : public testing::TestWithParam<HexCase> {};
 TEST_P(HexStrToDwordTest, ValueAndMessage) {
   const HexCase& c = GetParam();
   uint32_t value = 0xDEADBEEF;
-  testing::internal::CaptureStdout();
-  const bool ok = HexStrToDword(c.input, value);
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
+  bool ok = false;
+  const std::string out = CaptureStdout([&] { ok = HexStrToDword(c.input, value); });
   EXPECT_EQ(ok, c.ok);
   if (c.ok || std::string(c.message).find("#digits") != std::string::npos) {
     EXPECT_EQ(value, c.value);
@@ -57,9 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HexStrToDword, RefusedCharacterLeavesValueUntouched) {
   uint32_t value = 77;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(HexStrToDword("12Z", value));
-  testing::internal::GetCapturedStdout();
+  CaptureStdout([&] { EXPECT_FALSE(HexStrToDword("12Z", value)); });
   EXPECT_EQ(value, 77u);
 }
 

@@ -3,11 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "support/fake_driver.h"
+#include "support/capture.h"
+#include "support/fake_device.h"
 
 namespace {
 
-using fake::Capture;
+using test::CaptureStdout;
 
 std::vector<uint8_t> Words16(uint16_t a, uint16_t b, uint16_t c) {
   return {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(b),
@@ -44,12 +45,12 @@ TEST(CabScan, PrintsRegistersStatusesAndLengths) {
            "Len/Dist   \t 189m\t\t 189m\t\t  0m\t\t  0m\n"},
   };
   for (const auto& c : cases) {
-    fake::FakeDriver dev;
+    fake::Device dev;
     dev.replies[EXECUTE_CABSCAN] = Words16(c.ctrl1, c.ctrl2, c.ctrl3);
     RequestChannel ch;
     ch.device = &dev;
     bool ok = false;
-    EXPECT_EQ(Capture([&] { ok = RunCabScan(ch); }), kHead + c.body);
+    EXPECT_EQ(CaptureStdout([&] { ok = RunCabScan(ch); }), kHead + c.body);
     EXPECT_TRUE(ok);
     ASSERT_EQ(dev.requests.size(), 1u);
     EXPECT_EQ(dev.requests[0].code, uint32_t{EXECUTE_CABSCAN});
@@ -58,12 +59,12 @@ TEST(CabScan, PrintsRegistersStatusesAndLengths) {
 }
 
 TEST(CabScan, FailedRequestPrintsOnlyItsMessage) {
-  fake::FakeDriver dev;
+  fake::Device dev;
   dev.op_status[EXECUTE_CABSCAN] = 1;
   RequestChannel ch;
   ch.device = &dev;
   bool ok = true;
-  EXPECT_EQ(Capture([&] { ok = RunCabScan(ch); }),
+  EXPECT_EQ(CaptureStdout([&] { ok = RunCabScan(ch); }),
             "ERROR: EXECUTE CABSCAN failed !    status:Access failed\n");
   EXPECT_FALSE(ok);
 }

@@ -4,31 +4,33 @@
 
 #include <gtest/gtest.h>
 
-#include "support/fake_driver.h"
+#include <algorithm>
+
+#include "support/capture.h"
+#include "support/fake_device.h"
 
 namespace {
 
-using fake::Capture;
-using fake::FakeDriver;
+using test::CaptureStdout;
 
 class QueryTest : public testing::Test {
  protected:
-  FakeDriver dev;
+  fake::Device dev;
   RequestChannel ch;
   RunSettings rs;
   void SetUp() override { ch.device = &dev; }
-  std::string Register() { return Capture([&] { RunRegisterCommand(ch, rs); }); }
+  std::string Register() { return CaptureStdout([&] { RunRegisterCommand(ch, rs); }); }
   std::string Query(char letter) {
     rs.CommandCode = kCmdInfoQuery;
     rs.InfoQueryLetter = letter;
-    return Capture([&] { RunInfoQuery(ch, rs); });
+    return CaptureStdout([&] { RunInfoQuery(ch, rs); });
   }
 };
 
 TEST_F(QueryTest, RegisterCommandsPrintTheValueReadAndZeroAfterAFailedRead) {
   rs.RegisterAddress = 0x18;
   rs.CommandCode = kCmdReadRegister;
-  dev.replies[READ_REGISTER] = fake::Words32({0xDEADBEEF});
+  dev.registers[0x18] = 0xDEADBEEF;
   EXPECT_EQ(Register(), "Register 0x18 : 0xdeadbeef\n");
 
   dev.op_status[READ_REGISTER] = 2;
@@ -41,7 +43,7 @@ TEST_F(QueryTest, RefusedWriteIsStillFollowedByTheReadBack) {
   rs.RegisterAddress = 0x104;
   rs.Value = 0x55;
   dev.op_status[WRITE_REGISTER] = 1;
-  dev.replies[READ_REGISTER] = fake::Words32({0x11});
+  dev.registers[0x104] = 0x11;
   EXPECT_EQ(Register(),
             "ERROR: WRITE_REGISTER failed !    status:Access failed\nRegister 0x104 : 0x11\n");
   ASSERT_EQ(dev.requests.size(), 2u);
@@ -54,7 +56,7 @@ TEST_F(QueryTest, RefusedWriteIsStillFollowedByTheReadBack) {
 TEST_F(QueryTest, PhyCommandsSendIndexAndValueUnchanged) {
   rs.CommandCode = kCmdReadPhy;
   rs.RegisterAddress = 2;
-  dev.phy[2] = {0xABCD1234};  // a 16-bit reply carries only the low half
+  dev.phy[2] = 0xABCD1234;  // a 16-bit reply carries only the low half
   EXPECT_EQ(Register(), "PHY Register 0x2 : 0x1234\n");
 
   dev.phy_returned = 20;
@@ -63,8 +65,7 @@ TEST_F(QueryTest, PhyCommandsSendIndexAndValueUnchanged) {
   dev.requests.clear();
   rs.CommandCode = kCmdWritePhy;
   rs.RegisterAddress = 0x80000010;
-  rs.Value = 0x12345678;
-  dev.phy[0x80000010] = {0x12345678};
+  rs.Value = 0x12345678;  // read back as the device keeps it
   EXPECT_EQ(Register(), "PHY Register 0x80000010 : 0x12345678\n");
   ASSERT_EQ(dev.requests.size(), 2u);
   EXPECT_EQ(dev.requests[0].code, uint32_t{WRITE_PHY});
@@ -195,8 +196,8 @@ TEST_F(QueryTest, UsbPhyStatisticsReport) {
 }
 
 TEST_F(QueryTest, McuInformationGoesThroughTheBridgeAndReleasesIt) {
-  // Every bridge read answers 0x12: device ID 0x1212, all else 0x12.
-  dev.phy[0x40013] = {0x12};
+  // Every MCU byte reads 0x12: device ID 0x1212, all else 0x12.
+  std::fill(dev.xdata.begin(), dev.xdata.end(), 0x12);
   EXPECT_EQ(Query('i'),
             "MCU Device Version:            1212\n"
             "MCU FPGA Version:              18.18.18\n"

@@ -4,13 +4,27 @@
 
 #include <gtest/gtest.h>
 
-#include "support/fake_driver.h"
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/capture.h"
+#include "support/fake_device.h"
 
 namespace {
 
-using fake::Capture;
-using fake::FakeDriver;
+using test::CaptureStdout;
+// PHY index -> the answers of its reads, the last one repeating.
 using Regs = std::map<uint32_t, std::vector<uint32_t>>;
+
+// Replaces the PHY registers of `dev` with `regs`.
+void LoadPhy(fake::Device& dev, const Regs& regs) {
+  dev.phy.clear();
+  dev.phy_reads.clear();
+  for (const auto& [index, answers] : regs) dev.PhySequence(index, answers);
+}
 
 // A gigabit partner, auto-negotiated, this side master.
 Regs Gigabit() {
@@ -81,13 +95,13 @@ TEST(LanPhyGetLinkState, ClassifiesEveryRegisterSet) {
   };
   for (const LinkCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDriver dev;
-    dev.phy = c.regs;
+    fake::Device dev;
+    LoadPhy(dev, c.regs);
     dev.failing_phy_reads = c.failing;
     RequestChannel ch;
     ch.device = &dev;
     int code = 99;
-    EXPECT_EQ(Capture([&] { code = LanPhyGetLinkState(ch); }), c.output);
+    EXPECT_EQ(CaptureStdout([&] { code = LanPhyGetLinkState(ch); }), c.output);
     EXPECT_EQ(code, c.expected);
     if (!c.reads.empty()) {
       EXPECT_EQ(dev.PhyReads(), c.reads);
@@ -111,13 +125,13 @@ TEST(LanPhyGetLinkState, FailedReadAtEachStepNamesTheRegister) {
   };
   for (const LinkCase& c : cases) {
     SCOPED_TRACE(c.output);
-    FakeDriver dev;
-    dev.phy = c.regs;
+    fake::Device dev;
+    LoadPhy(dev, c.regs);
     dev.failing_phy_reads = c.failing;
     RequestChannel ch;
     ch.device = &dev;
     int code = 99;
-    const std::string out = Capture([&] { code = LanPhyGetLinkState(ch); });
+    const std::string out = CaptureStdout([&] { code = LanPhyGetLinkState(ch); });
     EXPECT_EQ(out, std::string(kPhyFail) + "ERROR: ERROR:  LanPhyGetLinkState() " + c.output);
     EXPECT_EQ(code, -1);
     // Nothing is read after the failing register.
@@ -129,7 +143,7 @@ TEST(LanPhyGetLinkState, FailedReadAtEachStepNamesTheRegister) {
 
 class LinkModeStage : public testing::Test {
  protected:
-  FakeDriver dev;
+  fake::Device dev;
   RequestChannel ch;
   RunSettings rs;
   LinkStageResult result;
@@ -138,11 +152,11 @@ class LinkModeStage : public testing::Test {
 
   void SetUp() override {
     ch.device = &dev;
-    dev.phy = Gigabit();
+    LoadPhy(dev, Gigabit());
     rs.LinkModeGiven = 1;
     rs.LinkMode = 4;
   }
-  void Run() { out = Capture([&] { stage = RunLinkModeStage(ch, rs, result); }); }
+  void Run() { out = CaptureStdout([&] { stage = RunLinkModeStage(ch, rs, result); }); }
 };
 
 TEST_F(LinkModeStage, LinkUpAtTheTenthPollIsAccepted) {
@@ -150,7 +164,7 @@ TEST_F(LinkModeStage, LinkUpAtTheTenthPollIsAccepted) {
   // to the tenth poll.
   std::vector<uint32_t> status(19, 0x7969);
   status.push_back(0x796D);
-  dev.phy[1] = status;
+  dev.PhySequence(1, status);
   Run();
   EXPECT_EQ(out, "\nLink mode: 1000 FD\n");
   EXPECT_EQ(stage.exit_code, 0);
@@ -166,7 +180,7 @@ TEST_F(LinkModeStage, LinkUpAtTheTenthPollIsAccepted) {
 }
 
 TEST_F(LinkModeStage, LinkThatNeverComesUpCostsTenPollsAndTenWaits) {
-  dev.phy[1] = {0x7969};
+  dev.phy[1] = 0x7969;
   Run();
   EXPECT_EQ(out, "\nLink mode: LINK DOWN\n");
   EXPECT_EQ(stage.exit_code, 4);
@@ -199,7 +213,7 @@ TEST_F(LinkModeStage, PrintsTheModeThePhyReportsNotTheOneRequested) {
       {0x2000, "\nLink mode: 100 HD\n"}, {0x2100, "\nLink mode: 100 FD\n"},
       {0x0140, "\nLink mode: 1000 FD\n"}};
   for (const auto& [control, text] : cases) {
-    dev.phy = Forced(control, 0x1000);  // forced gigabit as slave: code 6
+    LoadPhy(dev, Forced(control, 0x1000));  // forced gigabit as slave: code 6
     rs.LinkMode = 5;
     Run();
     EXPECT_EQ(out, text);
@@ -250,13 +264,13 @@ TEST(LinkStateCommand, ReportsUpDownAndLeavesFailuresToTheOperation) {
       {1, 1, "ERROR: SET_LINK_STATE failed !    status:Access failed\n"},
   };
   for (const auto& c : cases) {
-    FakeDriver dev;
+    fake::Device dev;
     dev.op_status[SET_LINK_STATE] = c.status;
     RequestChannel ch;
     ch.device = &dev;
     RunSettings rs;
     rs.LinkStateRequest = c.request;
-    EXPECT_EQ(Capture([&] { RunLinkStateCommand(ch, rs); }), c.output);
+    EXPECT_EQ(CaptureStdout([&] { RunLinkStateCommand(ch, rs); }), c.output);
     ASSERT_EQ(dev.requests.size(), 1u);
     EXPECT_EQ(dev.requests[0].code, uint32_t{SET_LINK_STATE});
     EXPECT_EQ(dev.requests[0].data,

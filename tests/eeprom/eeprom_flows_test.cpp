@@ -4,20 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
+#include "support/fake_device.h"
 #include "support/tool_runner.h"
-#include "support/fake_memory_device.h"
 
 namespace {
 
-using fake::Capture;
-using fake::MemoryDevice;
+using fake::Device;
+using test::CaptureStdout;
 
 class EepromFlowsTest : public testing::Test {
  protected:
-  void Use(MemoryDevice& dev) { ch.device = &dev; }
+  void Use(Device& dev) { ch.device = &dev; }
   RequestChannel ch;
 };
 
@@ -38,7 +40,7 @@ TEST_F(EepromFlowsTest, ProbeFindsTheSizeAndRestoresWhatItWrote) {
       {256, 256, join({{E2P_READ_BYTE}, bracket, bracket, {E2P_READ_BYTE}, bracket, {E2P_READ_BYTE}, bracket})},
   };
   for (const auto& c : cases) {
-    MemoryDevice dev(c.part_size);
+    Device dev(c.part_size);
     for (size_t i = 0; i < dev.eeprom.size(); ++i) dev.eeprom[i] = static_cast<uint8_t>(i * 7 + 1);
     const std::vector<uint8_t> before = dev.eeprom;
     Use(dev);
@@ -49,7 +51,7 @@ TEST_F(EepromFlowsTest, ProbeFindsTheSizeAndRestoresWhatItWrote) {
     EXPECT_EQ(dev.Codes(), c.codes);
     // Offsets of the byte requests, in order.
     std::vector<int> offsets;
-    for (const auto& r : dev.log) {
+    for (const auto& r : dev.requests) {
       if (r.code == E2P_READ_BYTE || r.code == E2P_WRITE_BYTE) offsets.push_back(r.offset);
     }
     const int last = c.part_size == 512 ? 256 : 0;
@@ -67,16 +69,15 @@ TEST_F(EepromFlowsTest, ProbeThatFailsPutsBackEveryByteItChanged) {
                {E2P_WRITE_BYTE, 3}, {E2P_READ_BYTE, 3},  {E2P_WRITE_BYTE, 4}};
   for (int part : {256, 512}) {
     for (auto step : steps) {
-      MemoryDevice dev(part);
+      Device dev(part);
       for (size_t i = 0; i < dev.eeprom.size(); ++i) dev.eeprom[i] = static_cast<uint8_t>(i * 7 + 1);
       const std::vector<uint8_t> before = dev.eeprom;
-      dev.fail_code = step.code;
-      dev.fail_nth = step.nth;
+      dev.FailNth(step.code, step.nth, kStatusAccessFailed);
       Use(dev);
       RunSettings rs;
       rs.CommandCode = kCmdRead;
       int code = 0;
-      const std::string out = Capture([&] { code = FixEepromSize(ch, rs); });
+      const std::string out = CaptureStdout([&] { code = FixEepromSize(ch, rs); });
       const std::string where = std::to_string(part) + " bytes, " + std::to_string(step.code) + "#" +
                                 std::to_string(step.nth);
       EXPECT_EQ(code, kExitEepromRead) << where;
@@ -99,7 +100,7 @@ TEST_F(EepromFlowsTest, SizeIsProbedOnlyForDeviceReadsAndWritesOfTheEeprom) {
   } cases[] = {{kCmdRead, 0, false, true},  {kCmdWrite, 0, false, true}, {kCmdNone, 0, false, false},
                {kCmdWrite, 1, false, false}, {kCmdRead, 1, false, false}, {kCmdNone, 0, true, false}};
   for (const auto& c : cases) {
-    MemoryDevice dev(256);
+    Device dev(256);
     Use(dev);
     RunSettings rs;
     rs.CommandCode = c.command;
@@ -107,7 +108,7 @@ TEST_F(EepromFlowsTest, SizeIsProbedOnlyForDeviceReadsAndWritesOfTheEeprom) {
     if (c.target_file) rs.TargetFileName = "image.bin";
     ASSERT_EQ(FixEepromSize(ch, rs), kExitSuccess);
     EXPECT_EQ(rs.EepromSize, c.probes ? 256 : 512) << c.command << "/" << c.otp_mode;
-    EXPECT_EQ(dev.log.empty(), !c.probes);
+    EXPECT_EQ(dev.requests.empty(), !c.probes);
   }
 }
 
@@ -129,23 +130,20 @@ TEST_F(EepromFlowsTest, VerifyReportsEachOutcome) {
       {"count above 512", 513, -1, false, 6, "Invalid eeprom size\n"},
   };
   for (const auto& c : cases) {
-    MemoryDevice dev;
+    Device dev;
     std::copy(image.begin(), image.end(), dev.eeprom.begin());
     dev.corrupt_at = c.corrupt_at;
-    if (c.fail_read) {
-      dev.fail_code = E2P_READ_BLOCK;
-      dev.fail_nth = 1;
-    }
+    if (c.fail_read) dev.FailNth(E2P_READ_BLOCK, 1, kStatusAccessFailed);
     Use(dev);
     int result = -99;
-    const std::string out = Capture([&] { result = VerifyEeprom(ch, image.data(), c.count); });
+    const std::string out = CaptureStdout([&] { result = VerifyEeprom(ch, image.data(), c.count); });
     EXPECT_EQ(result, c.result) << c.name;
     EXPECT_EQ(out, c.out) << c.name;
     if (c.count > 512) {
-      EXPECT_TRUE(dev.log.empty()) << c.name;
+      EXPECT_TRUE(dev.requests.empty()) << c.name;
     } else {
-      ASSERT_FALSE(dev.log.empty()) << c.name;
-      EXPECT_EQ(dev.log[0].length, c.count) << c.name;
+      ASSERT_FALSE(dev.requests.empty()) << c.name;
+      EXPECT_EQ(dev.requests[0].length, c.count) << c.name;
     }
   }
 }
@@ -154,13 +152,13 @@ TEST_F(EepromFlowsTest, ReadBackOverwritesAFileFromItsStartWithoutShorteningIt) 
   test::TempDir dir;
   const std::string path = dir.File("out.bin");
   test::WriteFile(path, std::string(600, 'x'));
-  MemoryDevice dev;
+  Device dev;
   for (size_t i = 0; i < dev.eeprom.size(); ++i) dev.eeprom[i] = static_cast<uint8_t>(255 - i);
   Use(dev);
   RunSettings rs;
   rs.BinaryFileName = path;
   StageResult r;
-  const std::string out = Capture([&] { r = EepromReadAndSave(ch, rs); });
+  const std::string out = CaptureStdout([&] { r = EepromReadAndSave(ch, rs); });
   EXPECT_EQ(r.exit_code, kExitSuccess);
   EXPECT_TRUE(r.continue_run);
   EXPECT_EQ(out, "Saved Eeprom to the file " + path + " under current folder\n");
@@ -172,7 +170,7 @@ TEST_F(EepromFlowsTest, ReadBackOverwritesAFileFromItsStartWithoutShorteningIt) 
   // A missing file is created with exactly the EEPROM size.
   rs.EepromSize = 256;
   rs.BinaryFileName = dir.File("new.bin");
-  Capture([&] { r = EepromReadAndSave(ch, rs); });
+  CaptureStdout([&] { r = EepromReadAndSave(ch, rs); });
   EXPECT_EQ(r.exit_code, kExitSuccess);
   EXPECT_EQ(test::ReadFile(dir.File("new.bin")).size(), 256u);
 }
@@ -192,16 +190,13 @@ TEST_F(EepromFlowsTest, ReadBackFailuresEndTheRunWithCodeFive) {
       {"file cannot take the data", "/dev/full", false, "ERROR: ERROR::WriteFile Failed\n"},
   };
   for (const auto& c : cases) {
-    MemoryDevice dev;
-    if (c.fail_read) {
-      dev.fail_code = E2P_READ_BLOCK;
-      dev.fail_nth = 1;
-    }
+    Device dev;
+    if (c.fail_read) dev.FailNth(E2P_READ_BLOCK, 1, kStatusAccessFailed);
     Use(dev);
     RunSettings rs;
     rs.BinaryFileName = c.path;
     StageResult r;
-    const std::string out = Capture([&] { r = EepromReadAndSave(ch, rs); });
+    const std::string out = CaptureStdout([&] { r = EepromReadAndSave(ch, rs); });
     EXPECT_EQ(r.exit_code, kExitEepromRead) << c.name;
     EXPECT_FALSE(r.continue_run) << c.name;
     const std::string expected =
@@ -238,11 +233,11 @@ class EepromWriteTest : public EepromFlowsTest {
 
 TEST_F(EepromWriteTest, BinaryImageIsWrittenOverTheWholePartAndVerifiedOverItsLength) {
   for (size_t file_size : {size_t{300}, size_t{512}}) {
-    MemoryDevice dev;
+    Device dev;
     Use(dev);
     RunSettings rs = Settings(file_size);
     StageResult r;
-    const std::string out = Capture([&] { r = EepromWrite(ch, rs, image); });
+    const std::string out = CaptureStdout([&] { r = EepromWrite(ch, rs, image); });
     EXPECT_EQ(r.exit_code, kExitSuccess);
     EXPECT_TRUE(r.continue_run);
     EXPECT_EQ(out, "The current device EEPROM was programmed with " + std::to_string(file_size) + " bytes\n");
@@ -252,8 +247,8 @@ TEST_F(EepromWriteTest, BinaryImageIsWrittenOverTheWholePartAndVerifiedOverItsLe
     EXPECT_EQ(std::vector<uint8_t>(dev.eeprom.begin() + file_size, dev.eeprom.end()),
               std::vector<uint8_t>(512 - file_size, 0));
     EXPECT_EQ(dev.Codes(), (std::vector<uint32_t>{E2P_COMMAND, E2P_WRITE_BLOCK, E2P_COMMAND, E2P_READ_BLOCK}));
-    EXPECT_EQ(dev.log[1].length, 512);
-    EXPECT_EQ(dev.log[3].length, file_size);
+    EXPECT_EQ(dev.requests[1].length, 512);
+    EXPECT_EQ(dev.requests[3].length, file_size);
   }
 }
 
@@ -277,14 +272,13 @@ TEST_F(EepromWriteTest, FailuresEndWithCodeNineAndTheirMessages) {
        "Failed to verify eeprom contents\nERROR: Failed to verify device eeprom\n", true},
   };
   for (const auto& c : cases) {
-    MemoryDevice dev(c.eeprom_size);
-    dev.fail_code = c.fail_code;
-    dev.fail_nth = 1;
+    Device dev(c.eeprom_size);
+    if (c.fail_code != 0) dev.FailNth(c.fail_code, 1, kStatusAccessFailed);
     dev.corrupt_at = c.corrupt_at;
     Use(dev);
     RunSettings rs = Settings(c.file_size, c.eeprom_size);
     StageResult r;
-    const std::string out = Capture([&] { r = EepromWrite(ch, rs, image); });
+    const std::string out = CaptureStdout([&] { r = EepromWrite(ch, rs, image); });
     EXPECT_EQ(r.exit_code, kExitEepromWrite) << c.name;
     EXPECT_FALSE(r.continue_run) << c.name;
     EXPECT_EQ(out, c.out) << c.name;
@@ -293,18 +287,18 @@ TEST_F(EepromWriteTest, FailuresEndWithCodeNineAndTheirMessages) {
 }
 
 TEST_F(EepromWriteTest, MissingImageFileOrNoSourceIsRefusedBeforeTheDevice) {
-  MemoryDevice dev;
+  Device dev;
   Use(dev);
   RunSettings rs;
   rs.BinaryFileName = dir.File("none.bin");
   StageResult r;
-  std::string out = Capture([&] { r = EepromWrite(ch, rs, image); });
+  std::string out = CaptureStdout([&] { r = EepromWrite(ch, rs, image); });
   EXPECT_EQ(r.exit_code, kExitEepromWrite);
   EXPECT_EQ(out, "ERROR: No file " + dir.File("none.bin") + " was found\n");
   rs.BinaryFileName.reset();
-  out = Capture([&] { r = EepromWrite(ch, rs, image); });
+  out = CaptureStdout([&] { r = EepromWrite(ch, rs, image); });
   EXPECT_EQ(r.exit_code, kExitEepromWrite);
-  EXPECT_TRUE(dev.log.empty());
+  EXPECT_TRUE(dev.requests.empty());
 }
 
 }  // namespace

@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
+#include "support/fake_device.h"
 #include "support/tool_runner.h"
-#include "support/fake_memory_device.h"
 
 namespace {
 
-using fake::Capture;
-using fake::MemoryDevice;
+using fake::Device;
+using test::CaptureStdout;
 
 // A first configuration in the OTP whose string area ends at `end` bytes
 // (the fixed descriptors alone end at 192).
@@ -83,7 +84,7 @@ TEST(CheckOtpSpaceTest, SignatureAndRequestDecideTheState) {
       {"unknown, invalidation", 0x42, 0, true, 0, 0, ""},
   };
   for (const auto& c : cases) {
-    MemoryDevice dev;
+    Device dev;
     if (c.signature < 0) {
       StoreFirstConfig(dev.otp, c.end);
     } else {
@@ -95,21 +96,20 @@ TEST(CheckOtpSpaceTest, SignatureAndRequestDecideTheState) {
     rs.OtpState = 99;
     rs.OtpSignature = c.invalidate ? kOtpSignatureInvalidate : 0;
     int result = 0;
-    const std::string out = Capture([&] { result = CheckOtpSpace(ch, rs); });
+    const std::string out = CaptureStdout([&] { result = CheckOtpSpace(ch, rs); });
     EXPECT_EQ(result, c.result) << c.name;
     EXPECT_EQ(rs.OtpState, c.state) << c.name;
     EXPECT_EQ(out, c.out) << c.name;
     EXPECT_EQ(dev.Count(OTP_WRITE_BLOCK), 0) << c.name;
   }
 
-  MemoryDevice dev;
-  dev.fail_code = OTP_READ_BLOCK;
-  dev.fail_nth = 1;
+  Device dev;
+  dev.FailNth(OTP_READ_BLOCK, 1, kStatusAccessFailed);
   RequestChannel ch;
   ch.device = &dev;
   RunSettings rs;
   int result = 0;
-  const std::string out = Capture([&] { result = CheckOtpSpace(ch, rs); });
+  const std::string out = CaptureStdout([&] { result = CheckOtpSpace(ch, rs); });
   EXPECT_EQ(result, 11);
   EXPECT_EQ(out, "ERROR: OTP_READ_BLOCK failed! status:Access failed\nERROR: Failed to read OTP\n");
 }
@@ -132,7 +132,7 @@ TEST(OtpSignatureRulesTest, IniSignatureIsSettledAgainstTheOtpState) {
     rs.OtpSignature = c.requested;
     rs.OtpState = c.state;
     int result = 0;
-    const std::string out = Capture([&] { result = ResolveOtpSignature(rs); });
+    const std::string out = CaptureStdout([&] { result = ResolveOtpSignature(rs); });
     EXPECT_EQ(result, c.result) << std::hex << c.requested << "/" << c.state;
     EXPECT_EQ(rs.OtpSignature, c.settled);
     EXPECT_EQ(out, c.out);
@@ -156,7 +156,7 @@ TEST(OtpSignatureRulesTest, BinaryImageSignatureMustSuitTheOtpState) {
     ImageBuffer image{};
     image[0] = c.first;
     int result = 0;
-    const std::string out = Capture([&] { result = CheckOtpImageSignature(rs, image); });
+    const std::string out = CaptureStdout([&] { result = CheckOtpImageSignature(rs, image); });
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(out, c.out);
   }
@@ -195,21 +195,20 @@ TEST(VerifyOtpTest, ComparesSignatureAndDataAtTheirOtpOffsets) {
     ImageBuffer image{};
     image[0] = c.signature;
     for (int i = 1; i < kImageBufferSize; ++i) image[i] = static_cast<uint8_t>(i + 1);
-    MemoryDevice dev;
+    Device dev;
     dev.otp[0] = c.signature;
     const int start = c.signature == 0xF7 ? 257 : 1;
     for (int i = 1; i < c.count && start + i - 1 < 512; ++i) dev.otp[start + i - 1] = image[i];
     if (c.otp_tamper >= 0) dev.otp[c.otp_tamper] ^= 0xFF;
-    dev.fail_code = c.fail_code;
-    dev.fail_nth = c.fail_nth;
+    if (c.fail_code != 0) dev.FailNth(c.fail_code, c.fail_nth, kStatusAccessFailed);
     RequestChannel ch;
     ch.device = &dev;
     int result = -99;
-    const std::string out = Capture([&] { result = VerifyOTP(ch, image.data(), c.count); });
+    const std::string out = CaptureStdout([&] { result = VerifyOTP(ch, image.data(), c.count); });
     EXPECT_EQ(result, c.result) << c.name;
     EXPECT_EQ(out, c.out) << c.name;
     if (c.out == "Invalid eeprom size\n") {
-      EXPECT_TRUE(dev.log.empty()) << c.name;
+      EXPECT_TRUE(dev.requests.empty()) << c.name;
     }
   }
 }
@@ -218,7 +217,7 @@ TEST(VerifyOtpTest, ComparesSignatureAndDataAtTheirOtpOffsets) {
 class OtpWriteTest : public testing::Test {
  protected:
   test::TempDir dir;
-  MemoryDevice dev;
+  Device dev;
   RequestChannel ch;
   ImageBuffer image{};
   RunSettings rs;
@@ -249,7 +248,7 @@ class OtpWriteTest : public testing::Test {
       writes_before_answer = dev.Count(OTP_WRITE_BLOCK);
       return answer;
     };
-    out = Capture([&] { r = OtpWrite(ch, rs, image, confirm); });
+    out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, confirm); });
     return r;
   }
 };
@@ -269,7 +268,7 @@ TEST_F(OtpWriteTest, FirstConfigurationGoesToOffsetZeroAfterTheConfirmation) {
   EXPECT_EQ(dev.otp[200], 0);
   // Signature first, then the data from offset 1.
   std::vector<std::pair<int, int>> writes;
-  for (const auto& q : dev.log) {
+  for (const auto& q : dev.requests) {
     if (q.code == OTP_WRITE_BLOCK) writes.push_back({q.offset, q.length});
   }
   EXPECT_EQ(writes, (std::vector<std::pair<int, int>>{{0, 1}, {1, 199}}));
@@ -293,13 +292,13 @@ TEST_F(OtpWriteTest, SecondConfigurationGoesBehindTheFirstHalf) {
 
 TEST_F(OtpWriteTest, AnythingButYesRefusesTheWriteBeforeAnyProgramming) {
   for (int refusal : {int{'n'}, int{'N'}, int{'x'}, int{'\n'}, -1}) {
-    MemoryDevice fresh;
+    Device fresh;
     ch.device = &fresh;
     WriteImageFile(0xF3, 200);
     answer = refusal;
     StageResult r;
     ConfirmationReader confirm = [&] { return answer; };
-    out = Capture([&] { r = OtpWrite(ch, rs, image, confirm); });
+    out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, confirm); });
     EXPECT_EQ(r.exit_code, kExitOtpWrite) << refusal;
     EXPECT_FALSE(r.continue_run);
     EXPECT_EQ(out, "WARNING: OTP will be written from offset 0, Please confirm (y/n):Exiting.\n");
@@ -307,7 +306,7 @@ TEST_F(OtpWriteTest, AnythingButYesRefusesTheWriteBeforeAnyProgramming) {
     EXPECT_EQ(fresh.otp, std::vector<uint8_t>(512, 0));
   }
   for (int yes : {int{'y'}, int{'Y'}}) {
-    MemoryDevice fresh;
+    Device fresh;
     ch.device = &fresh;
     answer = yes;
     EXPECT_EQ(Write().exit_code, kExitSuccess) << yes;
@@ -346,7 +345,7 @@ TEST_F(OtpWriteTest, RefusedImagesNeverReachTheDevice) {
       {"missing file", false, -2, 0, 12, "ERROR: No file @ was found\n"},
   };
   for (const auto& c : cases) {
-    MemoryDevice fresh;
+    Device fresh;
     if (c.half_used) StoreFirstConfig(fresh.otp, 240);
     ch.device = &fresh;
     if (c.first >= 0) {
@@ -359,7 +358,7 @@ TEST_F(OtpWriteTest, RefusedImagesNeverReachTheDevice) {
     }
     StageResult r;
     ConfirmationReader confirm = [] { return 'y'; };
-    out = Capture([&] { r = OtpWrite(ch, rs, image, confirm); });
+    out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, confirm); });
     EXPECT_EQ(r.exit_code, c.exit_code) << c.name;
     std::string expected = c.out;
     if (auto at = expected.find('@'); at != std::string::npos) expected.replace(at, 1, *rs.BinaryFileName);
@@ -375,7 +374,7 @@ TEST_F(OtpWriteTest, SpaceCheckRefusalsEndTheRunWithTheirCodes) {
     int exit_code;
   } cases[] = {{0xF7, 0, 13}, {-1, 300, -1}, {0xFF, 0, 12}};
   for (const auto& c : cases) {
-    MemoryDevice fresh;
+    Device fresh;
     if (c.signature < 0) {
       StoreFirstConfig(fresh.otp, c.end);
     } else {
@@ -384,7 +383,7 @@ TEST_F(OtpWriteTest, SpaceCheckRefusalsEndTheRunWithTheirCodes) {
     ch.device = &fresh;
     WriteImageFile(0xF7, 300);
     StageResult r;
-    out = Capture([&] { r = OtpWrite(ch, rs, image, [] { return 'y'; }); });
+    out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, [] { return 'y'; }); });
     EXPECT_EQ(r.exit_code, c.exit_code);
     EXPECT_FALSE(r.continue_run);
     EXPECT_EQ(fresh.Count(OTP_WRITE_BLOCK), 0);
@@ -409,9 +408,10 @@ TEST_F(OtpWriteTest, ProgrammingAndVerificationFailuresEndWithTwelve) {
        "ERROR: Failed to verify device OTP\n"},
   };
   for (const auto& c : cases) {
-    MemoryDevice fresh;
-    fresh.fail_code = OTP_WRITE_BLOCK;
-    fresh.fail_nth = c.fail_write_nth;
+    Device fresh;
+    if (c.fail_write_nth > 0) {
+      fresh.FailNth(OTP_WRITE_BLOCK, c.fail_write_nth, kStatusAccessFailed);
+    }
     ch.device = &fresh;
     WriteImageFile(0xF3, 200);
     StageResult r;
@@ -419,7 +419,7 @@ TEST_F(OtpWriteTest, ProgrammingAndVerificationFailuresEndWithTwelve) {
       fresh.corrupt_at = c.corrupt_at;  // only the read-back after the answer
       return 'y';
     };
-    out = Capture([&] { r = OtpWrite(ch, rs, image, confirm); });
+    out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, confirm); });
     EXPECT_EQ(r.exit_code, kExitOtpWrite) << c.name;
     EXPECT_FALSE(r.continue_run);
     EXPECT_EQ(out, "WARNING: OTP will be written from offset 0, Please confirm (y/n):" + c.tail) << c.name;
@@ -437,14 +437,14 @@ TEST_F(OtpWriteTest, InvalidationNeedsAnUpperCaseYAndIgnoresTheCommandLineConfir
     std::string tail;
   } cases[] = {{'Y', 0, 0xFF, ""}, {'y', 12, 0xF3, "Exiting.\n"}, {-1, 12, 0xF3, "Exiting.\n"}};
   for (const auto& c : cases) {
-    MemoryDevice fresh;
+    Device fresh;
     StoreFirstConfig(fresh.otp, 240);
     ch.device = &fresh;
     rs.IniFileName = "unused.ini";
     rs.OtpSignature = kOtpSignatureInvalidate;
     rs.OtpWriteConfirmed = 1;
     StageResult r;
-    out = Capture([&] { r = OtpWrite(ch, rs, image, [&] { return c.answer; }); });
+    out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, [&] { return c.answer; }); });
     EXPECT_EQ(r.exit_code, c.exit_code) << c.answer;
     EXPECT_FALSE(r.continue_run);
     EXPECT_EQ(out, prompt + c.tail);
@@ -453,12 +453,12 @@ TEST_F(OtpWriteTest, InvalidationNeedsAnUpperCaseYAndIgnoresTheCommandLineConfir
   }
 
   // Invalidation wins over a binary image named beside the INI file.
-  MemoryDevice fresh;
+  Device fresh;
   StoreFirstConfig(fresh.otp, 240);
   ch.device = &fresh;
   WriteImageFile(0xF7, 300);
   StageResult r;
-  out = Capture([&] { r = OtpWrite(ch, rs, image, [] { return 'Y'; }); });
+  out = CaptureStdout([&] { r = OtpWrite(ch, rs, image, [] { return 'Y'; }); });
   EXPECT_EQ(r.exit_code, kExitSuccess);
   EXPECT_EQ(fresh.otp[0], 0xFF);
   EXPECT_EQ(fresh.otp[257], 0);
@@ -466,7 +466,7 @@ TEST_F(OtpWriteTest, InvalidationNeedsAnUpperCaseYAndIgnoresTheCommandLineConfir
 
 TEST(OtpReadAndSaveTest, SavesTheWholeOtpAndReportsFailures) {
   test::TempDir dir;
-  MemoryDevice dev;
+  Device dev;
   for (int i = 0; i < 512; ++i) dev.otp[i] = static_cast<uint8_t>(i * 3);
   RequestChannel ch;
   ch.device = &dev;
@@ -474,30 +474,29 @@ TEST(OtpReadAndSaveTest, SavesTheWholeOtpAndReportsFailures) {
   rs.BinaryFileName = dir.File("otp.bin");
   test::WriteFile(*rs.BinaryFileName, std::string(700, 'z'));
   StageResult r;
-  std::string out = Capture([&] { r = OtpReadAndSave(ch, rs); });
+  std::string out = CaptureStdout([&] { r = OtpReadAndSave(ch, rs); });
   EXPECT_EQ(r.exit_code, kExitSuccess);
   EXPECT_TRUE(r.continue_run);
   EXPECT_EQ(out, "Saved OTP content to the file " + *rs.BinaryFileName + " under current folder\n");
   const std::string saved = test::ReadFile(*rs.BinaryFileName);
   ASSERT_EQ(saved.size(), 700u);
   EXPECT_EQ(saved.substr(0, 512), std::string(dev.otp.begin(), dev.otp.end()));
-  ASSERT_FALSE(dev.log.empty());
-  EXPECT_EQ(dev.log[1].offset, 0);
-  EXPECT_EQ(dev.log[1].length, 512);
+  ASSERT_FALSE(dev.requests.empty());
+  EXPECT_EQ(dev.requests[1].offset, 0);
+  EXPECT_EQ(dev.requests[1].length, 512);
 
   rs.BinaryFileName = "/dev/full";
-  out = Capture([&] { r = OtpReadAndSave(ch, rs); });
+  out = CaptureStdout([&] { r = OtpReadAndSave(ch, rs); });
   EXPECT_EQ(r.exit_code, kExitOtpRead);
   EXPECT_EQ(out, "ERROR: ERROR::WriteFile Failed\n");
 
   rs.BinaryFileName = dir.File("no/such/otp.bin");
-  out = Capture([&] { r = OtpReadAndSave(ch, rs); });
+  out = CaptureStdout([&] { r = OtpReadAndSave(ch, rs); });
   EXPECT_EQ(r.exit_code, kExitOtpRead);
   EXPECT_EQ(out, "ERROR: ERROR::Failed to create/open " + *rs.BinaryFileName + "\n");
 
-  dev.fail_code = OTP_READ_BLOCK;
-  dev.fail_nth = 1;  // counted from the moment a code is picked
-  out = Capture([&] { r = OtpReadAndSave(ch, rs); });
+  dev.FailNth(OTP_READ_BLOCK, 1, kStatusAccessFailed);  // the next one, after the reads above
+  out = CaptureStdout([&] { r = OtpReadAndSave(ch, rs); });
   EXPECT_EQ(r.exit_code, kExitOtpRead);
   EXPECT_FALSE(r.continue_run);
   EXPECT_EQ(out, "ERROR: OTP_READ_BLOCK failed! status:Access failed\n");

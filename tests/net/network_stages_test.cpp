@@ -5,112 +5,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
-#include <cstring>
-#include <functional>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "support/capture.h"
+#include "support/fake_device.h"
 
 namespace pn = platform::net;
 
 namespace {
 
-struct Request {
-  uint32_t code;
-  uint32_t param;
-  std::vector<uint8_t> data;
-};
-
-// A controller whose PHY and registers answer from maps; every request and
-// sleep is recorded, and chosen operations fail with status 2.
-class FakeDevice : public platform::DeviceControl {
- public:
-  std::map<uint32_t, uint16_t> phy = {{1, 0x796D}, {16, 0x1000}, {17, 0x1000}, {18, 0x0100}};
-  std::map<uint32_t, uint32_t> registers;
-  // Read sequences that take precedence over `phy`: each read takes the
-  // first element; -1 fails the read.
-  std::map<uint32_t, std::vector<int32_t>> phy_reads;
-  std::set<std::pair<uint32_t, uint32_t>> failing;  // (operation, parameter)
-  std::set<uint32_t> failing_ops;
-  uint8_t link_mode_reply = 0;
-  std::vector<Request> requests;
-  std::vector<uint32_t> sleeps;
-
-  bool Control(uint32_t, uint8_t* b, uint32_t in_len, uint32_t, uint32_t& returned,
-               uint32_t&) override {
-    Request r{Get(b, 4), Get(b, 12), {}};
-    if (in_len > 16 && in_len < 4096) r.data.assign(b + 16, b + in_len);
-    requests.push_back(r);
-    returned = 16;
-    bool fail = failing_ops.count(r.code) != 0 || failing.count({r.code, r.param}) != 0;
-    int32_t sequenced = -2;
-    if (r.code == READ_PHY && !phy_reads[r.param].empty()) {
-      sequenced = phy_reads[r.param].front();
-      phy_reads[r.param].erase(phy_reads[r.param].begin());
-      fail = fail || sequenced == -1;
-    }
-    Put(b, 8, fail ? 2 : 0);
-    if (fail) return true;
-    switch (r.code) {
-      case READ_PHY:
-        Put(b, 16, sequenced >= 0 ? static_cast<uint32_t>(sequenced) : phy[r.param]);
-        returned = 18;
-        break;
-      case WRITE_PHY:
-        phy[r.param] = static_cast<uint16_t>(b[16] | (b[17] << 8));
-        break;
-      case READ_REGISTER:
-        Put(b, 16, registers[r.param]);
-        returned = 20;
-        break;
-      case WRITE_REGISTER:
-        registers[r.param] = Get(b, 16);
-        break;
-      case SET_LINK_MODE:
-        b[16] = link_mode_reply;
-        returned = 17;
-        break;
-      default:
-        break;
-    }
-    return true;
-  }
-  void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
-
-  // The requests as "OP param" words, for compact comparisons.
-  std::vector<std::string> Ops() const {
-    std::vector<std::string> out;
-    for (const Request& r : requests) out.push_back(std::string(OpName(r.code)) + " " +
-                                                    std::to_string(r.param));
-    return out;
-  }
-
- private:
-  static uint32_t Get(const uint8_t* b, int o) {
-    uint32_t v;
-    std::memcpy(&v, b + o, 4);
-    return v;
-  }
-  static void Put(uint8_t* b, int o, uint32_t v) { std::memcpy(b + o, &v, 4); }
-};
-
-std::string Capture(const std::function<void()>& fn) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  fn();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
+using test::CaptureStdout;
 
 class StageTest : public testing::Test {
  protected:
-  FakeDevice dev;
+  fake::Device dev;
   RequestChannel ch;
   RunSettings rs;
-  void SetUp() override { ch.device = &dev; }
+  void SetUp() override {
+    ch.device = &dev;
+    // A linked gigabit PHY.
+    dev.phy = {{1, 0x796D}, {16, 0x1000}, {17, 0x1000}, {18, 0x0100}};
+  }
 
   // The stages past the link checks look for the adapter under test on this
   // host; the tests below expect that there is none.
@@ -126,7 +43,7 @@ TEST_F(StageTest, LoopbackRefusesOtherLinkModesBeforeTouchingTheDevice) {
     rs.LinkModeGiven = 1;
     rs.LinkMode = mode;
     int code = 0;
-    const std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+    const std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
     EXPECT_EQ(out, "ERROR: Please set the loopback link to 100fd or 1000fd\n");
     EXPECT_EQ(code, 8);
   }
@@ -137,7 +54,7 @@ TEST_F(StageTest, LoopbackRefusesOtherLinkModesBeforeTouchingTheDevice) {
 TEST_F(StageTest, GigabitLoopbackPreparesThePhyAndGivesUpWhenTheLinkNeverComesUp) {
   dev.phy[1] = 0x7969;  // link status clear
   int code = 0;
-  const std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+  const std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
   EXPECT_EQ(out, "Unable to link, please check the loopback connector\n");
   EXPECT_EQ(code, 8);
   EXPECT_EQ(rs.LinkMode, 5);  // no mode given: 1000fd
@@ -155,10 +72,12 @@ TEST_F(StageTest, GigabitLoopbackPreparesThePhyAndGivesUpWhenTheLinkNeverComesUp
 
 TEST_F(StageTest, LinkComingUpAtTheLastPollIsAcceptedAndAFailedPollCountsAsDown) {
   RequireNoAdapterUnderTest();
-  // The discarded read, nine polls that fail or show no link, then link.
-  dev.phy_reads[1] = {0x796D, -1, 0x7969, -1, 0x7969, -1, 0x7969, -1, 0x7969, -1, 0x796D};
+  // The discarded read, nine polls that fail (the even reads) or show no
+  // link, then link.
+  dev.phy_reads[1] = {0x796D, 0x7969, 0x7969, 0x7969, 0x7969, 0x796D};
+  dev.failing_phy_reads = {{1, 2}, {1, 4}, {1, 6}, {1, 8}, {1, 10}};
   int code = 0;
-  const std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+  const std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
   EXPECT_EQ(out, "ERROR: READ_PHY failed !    status:Other Error\n"
                  "ERROR: READ_PHY failed !    status:Other Error\n"
                  "ERROR: READ_PHY failed !    status:Other Error\n"
@@ -178,7 +97,7 @@ TEST_F(StageTest, HundredMegabitLoopbackLeavesTheGigabitRegistersAlone) {
   rs.LinkMode = 4;
   dev.phy[16] = 0x0000;
   int code = 0;
-  const std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+  const std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
   EXPECT_EQ(out, "Unable to link to 100fd, check the loopback connector\n");
   EXPECT_EQ(code, 8);
   EXPECT_EQ(dev.Ops(), (std::vector<std::string>{"SET_LINK_MODE 0", "READ_PHY 1", "READ_PHY 1",
@@ -190,25 +109,25 @@ TEST_F(StageTest, HundredMegabitLoopbackLeavesTheGigabitRegistersAlone) {
 TEST_F(StageTest, GigabitSpeedIsConfirmedWithRegister17) {
   dev.phy[17] = 0xEFFF;
   int code = 0;
-  const std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+  const std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
   EXPECT_EQ(out, "Unable to link to 1000fd, check the loopback connector\n");
   EXPECT_EQ(code, 8);
   dev.requests.clear();
   dev.phy[17] = 0x1000;
   dev.failing.insert({READ_PHY, 17});  // a failed read counts as 0
-  const std::string out2 = Capture([&] { code = RunLoopbackStage(ch, rs); });
+  const std::string out2 = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
   EXPECT_NE(out2.find("Unable to link to 1000fd, check the loopback connector\n"),
             std::string::npos);
   EXPECT_EQ(code, 8);
 }
 
 TEST_F(StageTest, FailedSetLinkModeNamesTheRequestedMode) {
-  dev.failing_ops.insert(SET_LINK_MODE);
+  dev.op_status[SET_LINK_MODE] = fake::kInjectedStatus;
   for (int mode : {4, 5}) {
     rs.LinkModeGiven = 1;
     rs.LinkMode = mode;
     int code = 0;
-    const std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+    const std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
     EXPECT_EQ(out, std::string("ERROR: SET_LINK_MODE failed !    status:Other Error\n") +
                        "ERROR: Set link mode " + (mode == 4 ? "100fd" : "1000fd") + " failed\n");
     EXPECT_EQ(code, 8);
@@ -219,7 +138,7 @@ TEST_F(StageTest, FailedSetLinkModeNamesTheRequestedMode) {
 TEST_F(StageTest, UnreadablePhy18IsNotWrittenWithAGuess) {
   dev.phy[1] = 0;
   dev.failing.insert({READ_PHY, 18});
-  Capture([&] { RunLoopbackStage(ch, rs); });
+  CaptureStdout([&] { RunLoopbackStage(ch, rs); });
   const auto ops = dev.Ops();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "WRITE_PHY 18"), 0);
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "WRITE_PHY 24"), 1);
@@ -230,19 +149,19 @@ TEST_F(StageTest, WithoutTheAdapterBothStagesTryTwentyTimesAndNeverTouchEthRfeCt
   std::vector<uint32_t> discovery(20, 1000);
 
   int code = 0;
-  std::string out = Capture([&] { code = RunLoopbackStage(ch, rs); });
+  std::string out = CaptureStdout([&] { code = RunLoopbackStage(ch, rs); });
   EXPECT_EQ(out, "ERROR: Src IP not enabled\n");
   EXPECT_EQ(code, 8);
   std::vector<uint32_t> sleeps = {2000};
   sleeps.insert(sleeps.end(), discovery.begin(), discovery.end());
   EXPECT_EQ(dev.sleeps, sleeps);
-  for (const Request& r : dev.requests) EXPECT_NE(r.code, READ_REGISTER);
+  for (const fake::Request& r : dev.requests) EXPECT_NE(r.code, READ_REGISTER);
 
   dev.sleeps.clear();
   dev.requests.clear();
   LinkStageResult link;
   link.link_code = 4;  // the link-mode stage found the link: no second check
-  out = Capture([&] { code = RunPingStage(ch, rs, link); });
+  out = CaptureStdout([&] { code = RunPingStage(ch, rs, link); });
   EXPECT_EQ(out, "ERROR: Src IP not enabled\n");
   EXPECT_EQ(code, 7);
   EXPECT_EQ(dev.sleeps, discovery);
@@ -253,7 +172,7 @@ TEST_F(StageTest, PingStageEndsWhenTheLinkStaysDown) {
   dev.phy[1] = 0x7969;  // no link
   LinkStageResult link;  // link-mode stage did not run
   int code = 0;
-  const std::string out = Capture([&] { code = RunPingStage(ch, rs, link); });
+  const std::string out = CaptureStdout([&] { code = RunPingStage(ch, rs, link); });
   EXPECT_EQ(out, "Link is down\n");
   EXPECT_EQ(code, 7);
   EXPECT_EQ(dev.sleeps, (std::vector<uint32_t>{500, 500, 500}));
@@ -300,7 +219,7 @@ TEST(AdapterChoice, TakesTheFirstOrn53AdapterAndItsLastAddress) {
     std::array<char, 100> text{};
     uint32_t index = 0;
     bool found = false;
-    const std::string out = Capture([&] { found = PickAdapterAddress(c.adapters, text, index); });
+    const std::string out = CaptureStdout([&] { found = PickAdapterAddress(c.adapters, text, index); });
     EXPECT_EQ(found, c.found) << c.what;
     EXPECT_EQ(std::string(text.data()), c.text) << c.what;
     EXPECT_EQ(index, c.index) << c.what;

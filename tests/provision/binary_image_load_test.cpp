@@ -7,11 +7,12 @@
 
 #include "provision/binary_image.h"
 #include "provisioning_test_images.h"
+#include "support/capture.h"
 #include "support/tool_runner.h"
 
 namespace {
 
-using provtest::Captured;
+using test::CaptureStdout;
 
 const MacAddress kImageMac = {0x00, 0x80, 0x0F, 0x12, 0x34, 0x56};
 
@@ -42,7 +43,7 @@ class LoadBinaryImageTest : public testing::Test {
   }
   int Load(RunSettings& rs, std::string* out = nullptr) {
     int result = 0;
-    const std::string text = Captured([&] { result = LoadBinaryImage(rs); });
+    const std::string text = CaptureStdout([&] { result = LoadBinaryImage(rs); });
     if (out) *out = text;
     return result;
   }
@@ -214,7 +215,7 @@ TEST(IdentityChecksTest, IniValues) {
     rs.SerialNumberIncrement = 1;
     c.set(rs);
     int result = 0;
-    const std::string out = Captured([&] { result = LoadBinaryImage(rs); });
+    const std::string out = CaptureStdout([&] { result = LoadBinaryImage(rs); });
     EXPECT_EQ(result, c.result) << c.name;
     EXPECT_EQ(out, c.out) << c.name;
     if (c.result == 0 && rs.CurrentSerialNumber == "0012") {

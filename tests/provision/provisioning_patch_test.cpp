@@ -5,10 +5,11 @@
 
 #include "provision/provisioning.h"
 #include "provisioning_test_images.h"
+#include "support/capture.h"
 
 namespace {
 
-using provtest::Captured;
+using test::CaptureStdout;
 using provtest::MakeImage;
 using provtest::PutBlock;
 using provtest::PutString;
@@ -71,8 +72,8 @@ TEST(PatchImageIdentityTest, SerialSlotOutsideTheImageIsRefused) {
     const ImageBuffer before = image;
     RunSettings rs = Record(0x5300, c.byte_count);
     int result = 0;
-    const std::string out =
-        Captured([&] { result = PatchImageIdentity(rs, image, kMac, std::string("0013"), 512); });
+    const std::string out = CaptureStdout(
+        [&] { result = PatchImageIdentity(rs, image, kMac, std::string("0013"), 512); });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(out, c.message);
     EXPECT_EQ(image, before);
@@ -86,8 +87,8 @@ TEST(PatchImageIdentityTest, Orn530aImageCannotChangeTheSerialLength) {
   const ImageBuffer before = image;
   RunSettings rs = Record(0x530A, end);
   int result = 0;
-  const std::string out =
-      Captured([&] { result = PatchImageIdentity(rs, image, kNewMac, std::string("00123"), 512); });
+  const std::string out = CaptureStdout(
+      [&] { result = PatchImageIdentity(rs, image, kNewMac, std::string("00123"), 512); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(out, "ERROR: The serial number of an ORN530A image cannot change its length\n");
   EXPECT_EQ(image, before);
@@ -104,10 +105,11 @@ TEST(ExtractImageStringsTest, TakesPresentStringsAndRefusesStrayOffsets) {
   EXPECT_FALSE(scratch.ProductString.has_value());
   EXPECT_EQ(scratch.CurrentSerialNumber, "0012");
   EXPECT_EQ(scratch.InterfaceString, "If");
-  std::string out = Captured([&] { EXPECT_EQ(ExtractImageStrings(image, scratch, end + 4), -1); });
+  std::string out =
+      CaptureStdout([&] { EXPECT_EQ(ExtractImageStrings(image, scratch, end + 4), -1); });
   EXPECT_NE(out.find("ERROR: The interface string descriptor"), std::string::npos) << out;
   image[0x25] = 1;  // a length that cannot hold the descriptor header
-  out = Captured([&] { EXPECT_EQ(ExtractImageStrings(image, scratch, end + 6), -1); });
+  out = CaptureStdout([&] { EXPECT_EQ(ExtractImageStrings(image, scratch, end + 6), -1); });
   EXPECT_EQ(out, "ERROR: The manufacturer string descriptor has an invalid length 1\n");
 }
 
@@ -174,7 +176,7 @@ TEST_F(RebuildTest, BlocksThatNoLongerFitAreRefused) {
   RunSettings rs = Record(0x5300, end);
   // 192 + 10 + (2 + 2 * 9) = 222 bytes of strings; the LTM BELT block would end at 266.
   int result = 0;
-  const std::string out = Captured(
+  const std::string out = CaptureStdout(
       [&] { result = PatchImageIdentity(rs, image, kNewMac, std::string("000000012"), 256); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(out, "ERROR: Eeprom content (266 bytes) is larger than the actual size (256 bytes) of the "
@@ -188,7 +190,7 @@ TEST_F(RebuildTest, SecondOtpConfigurationFitsInItsHalf) {
   ImageBuffer image = MakeImage(0xF7, kMac, "0012", &end);
   RunSettings rs = Record(0x5300, end);
   // 192 + 10 + 2 + 2 * 28 = 260 bytes: beyond the 256 bytes of the second half.
-  std::string out = Captured([&] {
+  std::string out = CaptureStdout([&] {
     EXPECT_EQ(PatchImageIdentity(rs, image, kNewMac, std::string(28, '1'), 512), 1);
   });
   EXPECT_FALSE(out.empty());
@@ -209,12 +211,13 @@ TEST(PatchImageIdentityFuzzTest, RandomImagesStayWithinTheirBytes) {
     std::string serial(rng() % 17, '7');
     if (!rebuild) serial.assign(std::max(0, image[0x29] / 2 - 1) % 17, '7');
     int result = -1;
-    Captured([&] { result = PatchImageIdentity(rs, image, kMac, serial, (i % 4) ? 512 : 256); });
+    CaptureStdout(
+        [&] { result = PatchImageIdentity(rs, image, kMac, serial, (i % 4) ? 512 : 256); });
     ASSERT_TRUE(result == 0 || result == 1) << i;
     const int limit = result == 0 ? rs.ImageByteCount : count;
     for (int k = std::max(limit, 7); k < kImageBufferSize; ++k) ASSERT_EQ(image[k], before[k]) << i;
     RunSettings scratch;
-    Captured([&] { ExtractImageStrings(before, scratch, count); });
+    CaptureStdout([&] { ExtractImageStrings(before, scratch, count); });
     for (const OptText* s : {&scratch.ManufacturerString, &scratch.ProductString,
                              &scratch.CurrentSerialNumber, &scratch.ConfigurationString,
                              &scratch.InterfaceString}) {

@@ -8,8 +8,11 @@
 
 #include "provision/provisioning.h"
 #include "provisioning_test_images.h"
+#include "support/capture.h"
 
 namespace {
+
+using test::CaptureStdout;
 
 uint64_t MacValue(const MacAddress& mac) {
   uint64_t v = 0;
@@ -61,7 +64,7 @@ TEST(IncrementMacTest, MatchesIntegerArithmetic) {
 
 TEST(IncrementMacTest, IncrementAbove255IsRefusedAndLeavesTheAddress) {
   MacAddress mac = MacFromValue(0x001122334455);
-  std::string out = provtest::Captured([&] { EXPECT_FALSE(IncrementMac(mac, 256)); });
+  std::string out = CaptureStdout([&] { EXPECT_FALSE(IncrementMac(mac, 256)); });
   EXPECT_EQ(out, "ERROR: Mac address increment cannot exceed 255\n");
   EXPECT_EQ(MacValue(mac), 0x001122334455u);
 }
@@ -161,7 +164,7 @@ TEST(IncrementIdentityTest, MaximaAreReachableButNotExceeded) {
     rs.MaximumSerialNumber = c.max_serial;
     rs.SerialNumberIncrement = c.serial_inc;
     bool result = false;
-    const std::string out = provtest::Captured([&] { result = IncrementIdentity(rs); });
+    const std::string out = CaptureStdout([&] { result = IncrementIdentity(rs); });
     EXPECT_EQ(result, c.result) << std::hex << c.mac;
     EXPECT_EQ(MacValue(rs.CurrentMacAddress), c.mac_after) << std::hex << c.mac;
     EXPECT_EQ(*rs.CurrentSerialNumber, c.serial_after) << std::hex << c.mac;

@@ -2,9 +2,6 @@
 // image and provisioning tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -70,16 +67,6 @@ inline bool LayoutStringsAvailable() {
   ImageBuffer image{};
   image[0] = 0xA5;
   return LayoutStrings(*rs, image, 192) == 0;
-}
-
-// Runs `body` and returns what it printed to standard output.
-template <typename Body>
-std::string Captured(Body body) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  body();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
 }
 
 }  // namespace provtest

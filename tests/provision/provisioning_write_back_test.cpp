@@ -6,12 +6,13 @@
 
 #include "provision/provisioning.h"
 #include "provisioning_test_images.h"
+#include "support/capture.h"
 #include "support/tool_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using provtest::Captured;
+using test::CaptureStdout;
 
 const char kIni[] =
     "; production line 3\r\n"
@@ -118,14 +119,15 @@ TEST(WriteBackIniTest, FileThatChangedSinceItWasReadIsLeftAlone) {
     if (!c.record) rs.MacWriteBackText.reset();
     test::WriteFile(path, c.file);
     int result = 0;
-    const std::string out = Captured([&] { result = WriteBackIni(path, rs); });
+    const std::string out = CaptureStdout([&] { result = WriteBackIni(path, rs); });
     EXPECT_EQ(result, kWriteBackFileChanged);
     EXPECT_EQ(out, "ERROR: The file " + path + " no longer holds the " + c.key +
                        " value that was read from it\n");
     EXPECT_EQ(test::ReadFile(path), c.file);
   }
   RunSettings rs = RecordFor(path, kIni);
-  const std::string out = Captured([&] { EXPECT_EQ(WriteBackIni(dir.File("gone.ini"), rs), 3); });
+  const std::string out =
+      CaptureStdout([&] { EXPECT_EQ(WriteBackIni(dir.File("gone.ini"), rs), 3); });
   EXPECT_EQ(out, "ERROR: The file " + dir.File("gone.ini") + " is not found\n");
 }
 
@@ -160,7 +162,7 @@ TEST_F(SteppingStageTest, IniRunStepsPatchesAndWritesBack) {
   rs.IncrementRequested = 1;
   rs.CurrentMacAddress = mac;
   rs.ImageByteCount = end;
-  const std::string out = Captured([&] { EXPECT_EQ(RunSteppingStage(rs, image), 0); });
+  const std::string out = CaptureStdout([&] { EXPECT_EQ(RunSteppingStage(rs, image), 0); });
   EXPECT_EQ(out, "Updated ini file\n");
   EXPECT_EQ(provtest::SlotString(image, 0x29), "0013");
   EXPECT_EQ(image[6], 0x56);
@@ -196,7 +198,8 @@ TEST_F(SteppingStageTest, FailuresStoreNothing) {
     c.spoil(rs, path);
     const std::string file_before = test::ReadFile(path);
     const MacAddress mac_before = rs.CurrentMacAddress;
-    const std::string out = Captured([&] { EXPECT_EQ(RunSteppingStage(rs, image), 10) << c.name; });
+    const std::string out =
+        CaptureStdout([&] { EXPECT_EQ(RunSteppingStage(rs, image), 10) << c.name; });
     if (c.out) {
       EXPECT_EQ(out, c.out) << c.name;
     } else {
@@ -224,7 +227,7 @@ TEST_F(SteppingStageTest, BinaryFileIsRewrittenInTheFormTheLoaderReads) {
     rs.BinaryFileName = path;
     rs.OtpMode = c.otp;
     rs.EepromSize = c.eeprom_size;
-    const std::string out = Captured([&] { EXPECT_EQ(RunSteppingStage(rs, image), 0); });
+    const std::string out = CaptureStdout([&] { EXPECT_EQ(RunSteppingStage(rs, image), 0); });
     EXPECT_EQ(out, "");
     const std::string file = test::ReadFile(path);
     ASSERT_EQ(file.size(), c.file_size);
@@ -240,7 +243,7 @@ TEST_F(SteppingStageTest, BinaryFileIsRewrittenInTheFormTheLoaderReads) {
   ImageBuffer image = provtest::MakeImage(0xA5, mac, "0012", &end);
   RunSettings rs = Written(image, end);
   rs.BinaryFileName = dir.File("no/such/folder/image.bin");
-  const std::string out = Captured([&] { EXPECT_EQ(RunSteppingStage(rs, image), 10); });
+  const std::string out = CaptureStdout([&] { EXPECT_EQ(RunSteppingStage(rs, image), 10); });
   EXPECT_EQ(out, "ERROR: Couldn't create file " + *rs.BinaryFileName + "\n");
 }
 

@@ -1,10 +1,12 @@
 // Fault injection rules: matching, counting, and their effects.
+#include "support/capture.h"
 #include "tests/sim/sim_fixture.h"
 
 namespace simtest {
 namespace {
 
 using Faults = SimTest;
+using test::CaptureStdout;
 
 TEST_F(Faults, NthFiresOnceOnTheNthMatchingRequest) {
   Start(R"({"registers": {"0x10": 1},
@@ -12,9 +14,7 @@ TEST_F(Faults, NthFiresOnceOnTheNthMatchingRequest) {
   uint32_t v = 0;
   EXPECT_TRUE(ReadRegister(ch, 0x14, v));  // another parameter: not counted
   EXPECT_TRUE(ReadRegister(ch, 0x10, v));
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(ReadRegister(ch, 0x10, v));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(CaptureStdout([&] { EXPECT_FALSE(ReadRegister(ch, 0x10, v)); }),
             "ERROR: READ_REGISTER failed !    status:Other Error\n");
   EXPECT_TRUE(ReadRegister(ch, 0x10, v));
   EXPECT_EQ(v, 1u);
@@ -36,21 +36,19 @@ TEST_F(Faults, FromNthFiresOnEveryLaterMatchWithTheCallError) {
     }
   }
   EXPECT_EQ(ok, (std::vector<bool>{true, true, false, false, false}));
-  testing::internal::CaptureStdout();
   uint16_t v = 0;
-  EXPECT_FALSE(ReadPhy16(ch, 1, v));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(CaptureStdout([&] { EXPECT_FALSE(ReadPhy16(ch, 1, v)); }),
             "ERROR: Error in DeviceIoControl (IOCTL_ORN5300_MP_ACCESS) : 31\n");
 }
 
 TEST_F(Faults, StatusFaultLeavesTheRequestWithoutEffect) {
   Start(R"({"faults": [{"op": "WRITE_REGISTER", "status": 1},
                        {"op": "E2P_WRITE_BLOCK", "status": 5}]})");
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(WriteRegister(ch, 0x20, 7));
   const uint8_t data[] = {1, 2, 3};
-  EXPECT_FALSE(E2pWriteBlock(ch, 3, data));  // the closing command is still sent
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(CaptureStdout([&] {
+              EXPECT_FALSE(WriteRegister(ch, 0x20, 7));
+              EXPECT_FALSE(E2pWriteBlock(ch, 3, data));  // the closing command is still sent
+            }),
             "ERROR: WRITE_REGISTER failed !    status:Access failed\n"
             "ERROR: E2P_WRITE_BLOCK failed!    status:Adapter Busy\n");
   EXPECT_EQ(Reg(0x20), 0u);

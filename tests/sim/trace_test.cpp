@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "support/capture.h"
 #include "support/sim_trace.h"
 #include "tests/sim/sim_fixture.h"
 
@@ -11,6 +12,7 @@ namespace simtest {
 namespace {
 
 using Trace = SimTest;
+using test::CaptureStdout;
 
 std::vector<std::string> Lines(const std::string& path) {
   std::vector<std::string> lines;
@@ -27,9 +29,7 @@ TEST_F(Trace, LinesHaveTheFixedKeyOrder) {
   uint32_t v = 0;
   ASSERT_TRUE(ReadRegister(ch, 0, v));
   SleepMs(ch, 2000);
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(ReadPhy(ch, 0x40013, v));
-  testing::internal::GetCapturedStdout();
+  CaptureStdout([&] { EXPECT_FALSE(ReadPhy(ch, 0x40013, v)); });
   ASSERT_TRUE(WriteRegister(ch, 0x1234, 0xA1B2C3D4));
   device.reset();
   EXPECT_EQ(Lines(trace_path),
