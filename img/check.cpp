@@ -378,7 +378,7 @@ class Checker {
       Locate(block.slot, block.name, block.size, at);
     }
     // No two items may share bytes.
-    std::sort(spans_.begin(), spans_.end(), [](const Span& x, const Span& y) { return x.begin < y.begin; });
+    std::stable_sort(spans_.begin(), spans_.end(), [](const Span& x, const Span& y) { return x.begin < y.begin; });
     for (size_t i = 1; i < spans_.size(); ++i) {
       if (spans_[i].begin < spans_[i - 1].end) {
         Add(static_cast<int>(spans_[i].begin), static_cast<int>(std::min(spans_[i].end, spans_[i - 1].end) - spans_[i].begin),

@@ -171,6 +171,16 @@ class Decoder {
 
   const std::vector<DecodeNote>& notes() const { return notes_; }
 
+  // Notes about keys the INI text leaves out (a value that stays at its
+  // default): they go into the heading.
+  std::string UnplacedNotes() const {
+    std::string out;
+    for (const DecodeNote& note : notes_) {
+      if (values_.count(note.key) == 0) out += "# " + note.key + ": " + note.message + "\n";
+    }
+    return out;
+  }
+
  private:
   void Note(const std::string& key, const std::string& message) { notes_.push_back({key, message}); }
   void Set(const char* key, const std::string& value) { values_[key] = value; }
@@ -565,7 +575,8 @@ class Decoder {
   std::vector<DecodeNote> notes_;
 };
 
-std::string Heading(const Image& image, const std::string& label, bool exact) {
+std::string Heading(const Image& image, const std::string& label, bool exact,
+                    const std::string& unplaced_notes) {
   const bool otp = image.kind != ImageKind::kEeprom;
   std::string out = "# Decoded by orn5300img from " + Printable(label) + ": " +
                     LayoutName(image.layout) + " layout, " + KindName(image.kind) + ".\n";
@@ -577,7 +588,7 @@ std::string Heading(const Image& image, const std::string& label, bool exact) {
     out += "# generates the same image bytes except where the comments below say\n"
            "# that no INI value can give what the image holds.\n";
   }
-  return out;
+  return out + unplaced_notes;
 }
 
 }  // namespace
@@ -624,7 +635,8 @@ DecodeResult DecodeImage(const Image& image, const std::string& source_label) {
   RenderOptions options;
   options.layout = image.layout;
   options.otp = image.kind != ImageKind::kEeprom;
-  result.rendered = RenderIniText(Heading(image, source_label, true) + body, options);
+  const std::string unplaced = decoder.UnplacedNotes();
+  result.rendered = RenderIniText(Heading(image, source_label, true, unplaced) + body, options);
   if (!result.rendered.ok) {
     result.error = "the decoded INI file does not render: " + result.rendered.error;
     return result;
@@ -636,7 +648,7 @@ DecodeResult DecodeImage(const Image& image, const std::string& source_label) {
       run.fields = FieldsAt(fields, run.offset, static_cast<int>(run.rendered.size()));
     }
   }
-  result.ini = Heading(image, source_label, result.differences.empty()) + body;
+  result.ini = Heading(image, source_label, result.differences.empty(), unplaced) + body;
   result.ok = true;
   return result;
 }
