@@ -133,6 +133,7 @@ class Decoder {
     Blocks();
     if (image_.kind == ImageKind::kOtpFirst) values_["OtpSignature"] = Hex(kSigOtpFirst, 2);
     if (image_.kind == ImageKind::kOtpSecond) values_["OtpSignature"] = Hex(kSigOtpSecond, 2);
+    FitSize();
   }
 
   // The INI sections and keys, without a heading.
@@ -203,6 +204,45 @@ class Decoder {
     s.readable = true;
     for (int i = 0; i < n; ++i) s.chars.push_back(static_cast<char>(b_.U8(2L * word + 2 + 2L * i)));
     return s;
+  }
+
+  // Bytes the image built from the values takes.
+  int RenderedSize() const {
+    int total = facts_.string_start;
+    for (const StringSlot& s : kStringSlots) {
+      const bool present = s.enable_key == nullptr ? values_.count(s.key) != 0
+                                                   : values_.count(s.enable_key) != 0 && values_.at(s.enable_key) == "1";
+      if (present) total += 2 + 2 * static_cast<int>(values_.at(s.key).size());
+    }
+    if (values_.count("PMEWUFFEnable") != 0 && values_.at("PMEWUFFEnable") == "1") total += kWakeFilterBytes;
+    if (values_.count("LTMBELTIdle0") != 0) total += kLtmBeltBytes;
+    if (values_.count("CommonTestBusIn") != 0) total += kTestBusBytes;
+    return total;
+  }
+
+  // Slots may claim more string bytes than an image holds (the EEPROM, or
+  // 256 bytes for a second OTP configuration): strings are left out from
+  // the last, and the serial number shortened, until the image fits.
+  void FitSize() {
+    const int limit = image_.kind == ImageKind::kOtpSecond ? kOtpBytes - kSecondFormGap : kOtpBytes;
+    const int needed = RenderedSize();
+    if (needed <= limit) return;
+    const std::string why = "The image's strings and blocks take " + std::to_string(needed) +
+                            " bytes; an image holds at most " + std::to_string(limit) + ".";
+    for (int i = 4; i >= 0 && RenderedSize() > limit; --i) {
+      const StringSlot& s = kStringSlots[i];
+      if (s.enable_key == nullptr || values_.count(s.key) == 0) continue;
+      values_.erase(s.key);
+      values_[s.enable_key] = "0";
+      Note(s.key, why + " It is left out.");
+    }
+    if (RenderedSize() > limit) {
+      std::string& serial = values_["CurrentSerialNumber"];
+      const int excess = RenderedSize() - limit;
+      serial.resize(static_cast<size_t>(std::max(1, static_cast<int>(serial.size()) - (excess + 1) / 2)));
+      values_["MaximumSerialNumber"] = std::string(serial.size(), 'F');
+      Note("CurrentSerialNumber", why + " It is cut to " + std::to_string(serial.size()) + " characters.");
+    }
   }
 
   void Identity() {

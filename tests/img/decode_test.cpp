@@ -85,6 +85,27 @@ TEST(Decode, NamesEveryByteNoIniFileGives) {
   }
 }
 
+// Slots may claim more string bytes than any image holds; the strings are
+// left out from the last until the INI file renders.
+TEST(Decode, StringsThatDoNotFitAreLeftOut) {
+  Bytes dump = Render(img_test::Full5300());
+  dump.resize(512, 0x41);
+  for (int slot : {0x25, 0x27, 0x2B, 0x2D}) {
+    dump[static_cast<size_t>(slot)] = 254;
+    dump[static_cast<size_t>(slot + 1)] = 0x60;
+  }
+  const img::DecodeResult result = img::DecodeImage(ImageOf(dump), "test");
+  ASSERT_TRUE(result.ok) << result.error;
+  // A 254-byte string with the rest of the image leaves no room: all four go.
+  std::vector<std::string> dropped;
+  for (const img::DecodeNote& note : result.notes) {
+    if (note.message.find("an image holds at most 512") != std::string::npos) dropped.push_back(note.key);
+  }
+  EXPECT_EQ(dropped, (std::vector<std::string>{"InterfaceString", "ConfigurationString", "ProductString",
+                                               "ManufacturerString"}));
+  EXPECT_FALSE(result.differences.empty());
+}
+
 // Values at the edge of what the INI reader keeps.
 TEST(Decode, TextValuesTheReaderKeepsByteForByte) {
   struct Case {
