@@ -60,7 +60,8 @@ Loaded LoadIni(const SourceSpec& spec, const SourceOptions& options, const Image
   RenderOptions render;
   render.layout = options.model;
   render.otp = options.otp;
-  if (reference != nullptr) {
+  // Another INI file renders in its own layout and memory.
+  if (reference != nullptr && reference->source != SourceType::kIni) {
     if (render.layout == Layout::kUnknown) render.layout = reference->layout;
     const bool reference_otp =
         reference->kind == ImageKind::kOtpFirst || reference->kind == ImageKind::kOtpSecond;

@@ -39,8 +39,9 @@ struct Loaded {
 };
 
 // Loads a source. INI sources are rendered in the layout and kind of
-// `reference` when one is given (the other side of a diff or verify) and
-// neither --model nor --otp says otherwise.
+// `reference` when one is given (the other side of a diff, the OTP of a
+// check target) that is not itself an INI file, and neither --model nor
+// --otp says otherwise.
 Loaded LoadSource(const SourceSpec& spec, const SourceOptions& options,
                   const Image* reference = nullptr);
 

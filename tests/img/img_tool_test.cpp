@@ -113,6 +113,13 @@ TEST_F(ImgFiles, DiffAndVerify) {
   EXPECT_EQ(diff.exit_code, 1);
   EXPECT_EQ(diff.out, "0x01 CurrentMacAddress (identity): 00:80:0F:53:00:01 -> 01:80:0F:53:00:01\n");
   EXPECT_EQ(Img({"diff", good_, bad_, "--ignore", "identity"}).exit_code, 0);
+  // Two INI files of different layouts each render in their own.
+  const std::string other = dir_.File("other.ini");
+  test::WriteFile(other, img_test::Example("orn5350.ini"));
+  const test::RunResult layouts = Img({"diff", ini_, other});
+  EXPECT_EQ(layouts.exit_code, 1) << layouts.err;
+  EXPECT_NE(layouts.out.find("0x62 BOS.header: 05 0F 16 00 02 -> 05 0F 0C 00 01\n"), std::string::npos)
+      << layouts.out;
 
   const test::RunResult verify = Img({"verify", "--ini", ini_, good_});
   EXPECT_EQ(verify.exit_code, 0) << verify.out << verify.err;
