@@ -33,6 +33,16 @@ while read -r target; do
     failed+=("$target")
   fi
 done <"$build/fuzz_targets.txt"
+# The decoder's round trip over seeded random INI files, as long as a target.
+if [ -x "$build/roundtrip_img" ]; then
+  if (cd "$ORN_FUZZ_SCRATCH" && TMPDIR="$ORN_FUZZ_SCRATCH" "$build/roundtrip_img" "$seconds") >"$build/roundtrip_img.log" 2>&1; then
+    cat "$build/roundtrip_img.log"
+  else
+    echo "roundtrip_img: FAILED (log $build/roundtrip_img.log)"
+    head -80 "$build/roundtrip_img.log"
+    failed+=("roundtrip_img")
+  fi
+fi
 if [ ${#failed[@]} -ne 0 ]; then
   echo "Fuzzing found problems in: ${failed[*]}"
   exit 1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job of the tool against a simulated device: a production line
 # that programs two ORN5300 devices in a row from one INI file, each with
-# the next MAC address and serial number, then reads the EEPROM back.
+# the next MAC address and serial number, then reads the EEPROM back and
+# decodes it into the INI file that programs it.
 # Argument: the build folder.
 set -euo pipefail
 
@@ -9,9 +10,10 @@ BUILD=$(cd "${1:-build}" && pwd)
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=$BUILD/orn5300cli
 SIM=$BUILD/orn5300sim
+IMG=$BUILD/orn5300img
 INI_SOURCE=$ROOT/examples/orn5300.ini
 
-for tool in "$CLI" "$SIM"; do
+for tool in "$CLI" "$SIM" "$IMG"; do
   [ -x "$tool" ] || { echo "missing $tool: build first" >&2; exit 1; }
 done
 [ -f "$INI_SOURCE" ] || { echo "missing $INI_SOURCE" >&2; exit 1; }
@@ -53,3 +55,7 @@ echo "== read the EEPROM back and show what was programmed"
 show "$CLI" -r
 show ls -l orn5300-512.bin
 show "$SIM" show "$ORN5300_SIM" eeprom
+
+echo
+echo "== decode the EEPROM (read-only) back into the INI file that programs it"
+show "$IMG" decode device

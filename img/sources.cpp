@@ -1,0 +1,239 @@
+#include "img/sources.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "app/device_open.h"
+#include "driver/request_channel.h"
+#include "img/fields.h"
+#include "platform/stdout_redirect.h"
+
+namespace img {
+
+namespace {
+
+constexpr int kEepromReadBytes = 512;
+
+bool EndsWithIni(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return tail == ".ini";
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+Loaded LoadFile(const SourceSpec& spec, const SourceOptions& options) {
+  Loaded out;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(spec.path.c_str(), "rb"));
+  if (!file) {
+    out.error = "cannot open " + spec.path + ": " + std::strerror(errno);
+    return out;
+  }
+  Image& image = out.image;
+  image.raw.resize(kMaxRawBytes);
+  const size_t n = std::fread(image.raw.data(), 1, image.raw.size(), file.get());
+  image.raw.resize(n);
+  long long size = static_cast<long long>(n);
+  // The rest is only counted: no file form is that long.
+  char scratch[4096];
+  for (size_t more; (more = std::fread(scratch, 1, sizeof scratch, file.get())) > 0;) {
+    size += static_cast<long long>(more);
+  }
+  if (std::ferror(file.get())) {
+    out.error = "cannot read " + spec.path;
+    return out;
+  }
+  image.source_size = size;
+  ClassifyBytes(image, options.otp, options.eeprom);
+  return out.ok = true, out;
+}
+
+Loaded LoadIni(const SourceSpec& spec, const SourceOptions& options, const Image* reference) {
+  Loaded out;
+  RenderOptions render;
+  render.layout = options.model;
+  render.otp = options.otp;
+  // Another INI file renders in its own layout and memory.
+  if (reference != nullptr && reference->source != SourceType::kIni) {
+    if (render.layout == Layout::kUnknown) render.layout = reference->layout;
+    const bool reference_otp =
+        reference->kind == ImageKind::kOtpFirst || reference->kind == ImageKind::kOtpSecond;
+    if (!options.eeprom && reference_otp) render.otp = true;
+    if (reference->kind == ImageKind::kOtpSecond) render.otp_signature_default = kSigOtpSecond;
+    if (reference->source == SourceType::kDevice && !reference->otp_memory) {
+      render.eeprom_size = reference->memory_size;
+    }
+  }
+  out.rendered = RenderIniFile(spec.path, render);
+  if (!out.rendered.ok) {
+    out.error = spec.path + ": " + out.rendered.error;
+    return out;
+  }
+  Image& image = out.image;
+  image.source = SourceType::kIni;
+  image.raw = out.rendered.file;
+  image.source_size = static_cast<long long>(image.raw.size());
+  image.bytes = out.rendered.image;
+  image.kind = out.rendered.kind;
+  image.otp_memory = render.otp;
+  image.layout = out.rendered.layout;
+  image.layout_forced = true;
+  return out.ok = true, out;
+}
+
+std::string OpenFailure(uint32_t error) {
+  if (error == platform::kErrorFileNotFound) return "device not found";
+  if (error == platform::kErrorAccessDenied) return "access to the device denied (run as Administrator)";
+  return "cannot open the device (error " + std::to_string(error) + ")";
+}
+
+Loaded LoadDevice(const SourceSpec& spec, const SourceOptions& options) {
+  Loaded out;
+  Image& image = out.image;
+  image.source = SourceType::kDevice;
+  // The request channel prints its failures on standard output.
+  platform::StdoutToStderr messages_to_stderr;
+  uint32_t error = 0;
+  std::unique_ptr<platform::DeviceControl> device = OpenDevice(error);
+  if (!device) {
+    out.error = spec.text + ": " + OpenFailure(error);
+    return out;
+  }
+  auto channel = std::make_unique<RequestChannel>();
+  channel->device = device.get();
+  SelectAdapter(*channel, spec.adapter);
+
+  if (!ReadRegister(*channel, 0, image.chip_id)) {
+    out.error = spec.text + ": cannot read the chip ID";
+    return out;
+  }
+  if (ChipModelName(image.chip_id) == nullptr) {
+    char text[64];
+    std::snprintf(text, sizeof text, ": not an ORN53xx device (chip ID 0x%08X)",
+                  static_cast<unsigned>(image.chip_id));
+    out.error = spec.text + text;
+    return out;
+  }
+
+  if (options.otp) {
+    image.raw.assign(kOtpBytes, 0);
+    if (!OtpReadBlock(*channel, 0, kOtpBytes, image.raw.data())) {
+      out.error = spec.text + ": cannot read the OTP";
+      return out;
+    }
+    image.memory_size = kOtpBytes;
+  } else {
+    const int asked = options.eeprom_size;
+    image.raw.assign(static_cast<size_t>(asked != 0 ? asked : kEepromReadBytes), 0);
+    if (!E2pReadBlock(*channel, static_cast<uint16_t>(image.raw.size()), image.raw.data())) {
+      out.error = spec.text + ": cannot read the EEPROM";
+      return out;
+    }
+    image.memory_size = asked;
+    if (asked == 0) {
+      bool certain = true;
+      image.memory_size = EepromSizeFromRead(image.raw, certain);
+      image.raw.resize(static_cast<size_t>(image.memory_size));
+      if (!certain) {
+        out.note = spec.text + ": the EEPROM's two halves are equal; taken as 512 bytes (--eeprom-size says otherwise)";
+      }
+    }
+  }
+  channel->device = nullptr;
+  device.reset();
+
+  image.source_size = static_cast<long long>(image.raw.size());
+  image.otp_memory = options.otp;
+  ClassifyBytes(image, options.otp, !options.otp);
+  return out.ok = true, out;
+}
+
+}  // namespace
+
+bool ParseSourceSpec(const std::string& argument, SourceSpec& spec, std::string& error) {
+  spec = SourceSpec{};
+  spec.text = argument;
+  if (argument == "device" || argument.rfind("device:", 0) == 0) {
+    spec.type = SourceType::kDevice;
+    if (argument.size() > 7) {
+      const std::string number = argument.substr(7);
+      char* end = nullptr;
+      errno = 0;
+      const long index = std::strtol(number.c_str(), &end, 10);
+      if (number.empty() || *end != '\0' || errno == ERANGE || index < 0 || index > INT_MAX ||
+          number[0] == '-' || number[0] == '+' || number[0] == ' ') {
+        error = "invalid adapter number in " + argument;
+        return false;
+      }
+      spec.adapter = static_cast<int>(index);
+    } else if (argument.size() == 7) {
+      error = "invalid adapter number in " + argument;
+      return false;
+    }
+    return true;
+  }
+  if (argument.rfind("ini:", 0) == 0) {
+    spec.type = SourceType::kIni;
+    spec.path = argument.substr(4);
+  } else if (argument.rfind("bin:", 0) == 0) {
+    spec.type = SourceType::kFile;
+    spec.path = argument.substr(4);
+  } else {
+    spec.type = EndsWithIni(argument) ? SourceType::kIni : SourceType::kFile;
+    spec.path = argument;
+  }
+  if (spec.path.empty()) {
+    error = "empty file name in " + argument;
+    return false;
+  }
+  return true;
+}
+
+int EepromSizeFromRead(const std::vector<uint8_t>& read512, bool& certain) {
+  certain = true;
+  if (read512.size() < 512) return static_cast<int>(read512.size());
+  if (!std::equal(read512.begin(), read512.begin() + 256, read512.begin() + 256)) return 512;
+  // Equal halves: a 256-byte part, or a 512-byte part that happens to hold
+  // the same bytes twice. An image written by the tool is followed by zeros,
+  // so a genuine image that ends inside the first half tells a 256-byte part.
+  Image half;
+  half.raw.assign(read512.begin(), read512.begin() + 256);
+  ClassifyBytes(half, false, true);
+  half.layout = DetectLayout(half);
+  if (half.bytes[0] == kSigEeprom && half.layout != Layout::kUnknown && ImageExtent(half) <= 256) {
+    return 256;
+  }
+  certain = false;
+  return 512;
+}
+
+Loaded LoadSource(const SourceSpec& spec, const SourceOptions& options, const Image* reference) {
+  Loaded out;
+  switch (spec.type) {
+    case SourceType::kFile: out = LoadFile(spec, options); break;
+    case SourceType::kIni: out = LoadIni(spec, options, reference); break;
+    case SourceType::kDevice: out = LoadDevice(spec, options); break;
+  }
+  if (!out.ok) return out;
+  out.image.name = spec.text;
+  if (spec.type != SourceType::kIni) {
+    if (options.model != Layout::kUnknown) {
+      out.image.layout = options.model;
+      out.image.layout_forced = true;
+    } else if (spec.type == SourceType::kDevice && ChipLayout(out.image.chip_id) != Layout::kUnknown) {
+      out.image.layout = ChipLayout(out.image.chip_id);
+    } else {
+      out.image.layout = DetectLayout(out.image);
+    }
+  }
+  return out;
+}
+
+}  // namespace img

@@ -1,0 +1,26 @@
+#include "platform/stdout_redirect.h"
+
+#include <io.h>
+
+#include <cstdio>
+
+namespace platform {
+
+StdoutToStderr::StdoutToStderr() {
+  std::fflush(stdout);
+  const int out = _fileno(stdout);
+  saved_ = _dup(out);
+  if (saved_ >= 0 && _dup2(_fileno(stderr), out) != 0) {
+    _close(saved_);
+    saved_ = -1;
+  }
+}
+
+StdoutToStderr::~StdoutToStderr() {
+  std::fflush(stdout);
+  if (saved_ < 0) return;
+  _dup2(saved_, _fileno(stdout));
+  _close(saved_);
+}
+
+}  // namespace platform
