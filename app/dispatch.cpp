@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/device_open.h"
+#include "app/production_record.h"
 #include "core/exit_codes.h"
 #include "core/output.h"
 #include "device/cable_diagnostics.h"
@@ -151,9 +152,49 @@ int CheckBeforeDevice(RunSettings& rs) {
   return kExitSuccess;
 }
 
+namespace {
+
+// Opens the device, identifies the chip and runs the command.
+int RunOnDevice(RequestChannel& ch, RunSettings& rs) {
+  std::unique_ptr<platform::DeviceControl> device;
+  if (rs.TargetFileName) {
+    // Image generation: no device; the model comes from -d.
+    if (SelectImageModel(rs) != kExitSuccess) return kExitDevice;
+  } else {
+    uint32_t error = 0;
+    device = OpenDevice(error);
+    if (!device) {
+      ReportOpenFailure(error);
+      return kExitDevice;
+    }
+    ch.device = device.get();
+    uint32_t chip_id_value = 0;
+    if (!ReadRegister(ch, 0, chip_id_value)) return kExitDevice;
+    const ChipModel* model = FindChipModel(chip_id_value);
+    if (model == nullptr) {
+      PrintError("This is not ORN53xx device\n");
+      return kExitDevice;
+    }
+    std::memcpy(rs.ModelFilePrefix.data(), model->prefix, 7);
+    rs.ModelFilePrefix[7] = '\0';
+    rs.ChipIdValue = chip_id_value;
+  }
+  BuildDefaultFileName(rs);
+
+  auto image = std::make_unique<ImageBuffer>();
+  image->fill(0);
+  const int code = DispatchCommand(ch, rs, *image);
+  ch.device = nullptr;
+  device.reset();  // closes the device (a simulated one saves its state)
+  return code;
+}
+
+}  // namespace
+
 int RunProgram(int argc, char** argv) {
   auto rs = std::make_unique<RunSettings>();
   auto ch = std::make_unique<RequestChannel>();
+  FirstErrorRecorder first_error;
   PrintBanner();
 
   const int parsed = ParseCommandLine(argc, argv, *rs, *ch);
@@ -168,35 +209,9 @@ int RunProgram(int argc, char** argv) {
   const int refused = CheckBeforeDevice(*rs);
   if (refused != kExitSuccess) return refused;
 
-  std::unique_ptr<platform::DeviceControl> device;
-  if (rs->TargetFileName) {
-    // Image generation: no device; the model comes from -d.
-    if (SelectImageModel(*rs) != kExitSuccess) return kExitDevice;
-  } else {
-    uint32_t error = 0;
-    device = OpenDevice(error);
-    if (!device) {
-      ReportOpenFailure(error);
-      return kExitDevice;
-    }
-    ch->device = device.get();
-    uint32_t chip_id_value = 0;
-    if (!ReadRegister(*ch, 0, chip_id_value)) return kExitDevice;
-    const ChipModel* model = FindChipModel(chip_id_value);
-    if (model == nullptr) {
-      PrintError("This is not ORN53xx device\n");
-      return kExitDevice;
-    }
-    std::memcpy(rs->ModelFilePrefix.data(), model->prefix, 7);
-    rs->ModelFilePrefix[7] = '\0';
-    rs->ChipIdValue = chip_id_value;
-  }
-  BuildDefaultFileName(*rs);
-
-  auto image = std::make_unique<ImageBuffer>();
-  image->fill(0);
-  const int code = DispatchCommand(*ch, *rs, *image);
-  ch->device = nullptr;
-  device.reset();  // closes the device (a simulated one saves its state)
-  return code;
+  // A programming run records itself from here on, refused runs included.
+  ProductionLogSession record;
+  int code = BeginProductionRecord(*rs, *ch, record);
+  if (code == kExitSuccess) code = RunOnDevice(*ch, *rs);
+  return FinishProductionRecord(*rs, record, code, first_error.text());
 }

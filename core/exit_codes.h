@@ -17,6 +17,7 @@ enum ExitCode : int {
   kExitOtpWrite = 12,
   kExitOtpFull = 13,
   kExitDeviceCommand = 14,      // a register, PHY, information, link state, cable or MCU command failed
+  kExitRecord = 15,             // the production record could not be written after a successful run
 };
 
 // Results of the command-line parser besides 0 and the exit codes above.

@@ -216,6 +216,18 @@ struct RunSettings {
   // INI presence and completion markers of this run.
   IniMarkers markers;
 
+  // What a write to the device did, for the production record: the memory
+  // ("EEPROM", "OTP F3", "OTP F7"), the bytes the device accepted, the
+  // SHA-256 of those bytes, and the outcome of the read-back compare.
+  struct ProgrammingOutcome {
+    enum Verify { kNotRun, kPassed, kFailed };
+    std::string memory;
+    int bytes_written = 0;
+    std::string image_sha256;
+    Verify verify = kNotRun;
+  };
+  ProgrammingOutcome Programmed;
+
   // The identity file of a run that writes the stepped identity back (-w
   // with -N): the binary image when one is named, else the INI file, with
   // every link resolved, so that stations reaching one file by different

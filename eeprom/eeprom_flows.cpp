@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/output.h"
+#include "core/sha256.h"
 #include "config/image_layout.h"
 #include "config/ini_schema.h"
 #include "provision/provisioning.h"
@@ -153,6 +154,8 @@ int GenerateEepromImage(RunSettings& rs, ImageBuffer& image) {
 }  // namespace
 
 StageResult EepromWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
+  rs.Programmed = {};
+  rs.Programmed.memory = "EEPROM";
   image.fill(0);
   rs.ImageByteCount = 0;
   int code = kExitSuccess;
@@ -175,10 +178,14 @@ StageResult EepromWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image)
     std::printf("Failed to program device eeprom\n");
     return {kExitEepromWrite, false};
   }
+  rs.Programmed.bytes_written = rs.EepromSize;
+  rs.Programmed.image_sha256 = Sha256::Hex(image.data(), static_cast<size_t>(rs.EepromSize));
   if (VerifyEeprom(ch, image.data(), rs.ImageByteCount) != 0) {
+    rs.Programmed.verify = RunSettings::ProgrammingOutcome::kFailed;
     PrintError("Failed to verify device eeprom\n");
     return {kExitEepromWrite, false};
   }
+  rs.Programmed.verify = RunSettings::ProgrammingOutcome::kPassed;
   std::printf("The current device EEPROM was programmed with %d bytes\n", rs.ImageByteCount);
   return {kExitSuccess, true};
 }

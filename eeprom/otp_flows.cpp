@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/output.h"
+#include "core/sha256.h"
 #include "config/image_layout.h"
 #include "config/ini_schema.h"
 #include "eeprom/eeprom_flows.h"
@@ -144,6 +145,8 @@ StageResult OtpWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
 
 StageResult OtpWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image,
                      const ConfirmationReader& confirm) {
+  rs.Programmed = {};
+  rs.Programmed.memory = "OTP";
   image.fill(0);
   rs.ImageByteCount = 0;
   const int space = CheckOtpSpace(ch, rs);
@@ -179,6 +182,9 @@ StageResult OtpWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image,
       return {kExitOtpWrite, false};
     }
   }
+  char memory[16];
+  std::snprintf(memory, sizeof memory, "OTP %02X", static_cast<unsigned>(image[0]));
+  rs.Programmed.memory = memory;
   // The signature goes first; a failure after it leaves the new signature.
   if (!OtpWriteBlock(ch, 0, 1, image.data())) {
     std::printf("Failed to program device OTP offset 0 (Signature byte)\n");
@@ -187,12 +193,17 @@ StageResult OtpWrite(RequestChannel& ch, RunSettings& rs, ImageBuffer& image,
   if (!OtpWriteBlock(ch, static_cast<uint16_t>(start), static_cast<uint16_t>(data_length),
                      image.data() + 1)) {
     std::printf("Failed to program device OTP offset %d, size = %d\n", start, data_length);
+    rs.Programmed.bytes_written = 1;
     return {kExitOtpWrite, false};
   }
+  rs.Programmed.bytes_written = rs.ImageByteCount;
+  rs.Programmed.image_sha256 = Sha256::Hex(image.data(), static_cast<size_t>(rs.ImageByteCount));
   if (VerifyOTP(ch, image.data(), rs.ImageByteCount) != 0) {
+    rs.Programmed.verify = RunSettings::ProgrammingOutcome::kFailed;
     PrintError("Failed to verify device OTP\n");
     return {kExitOtpWrite, false};
   }
+  rs.Programmed.verify = RunSettings::ProgrammingOutcome::kPassed;
   std::printf("The current device OTP was programmed with %d bytes\n", rs.ImageByteCount);
   return {kExitSuccess, true};
 }
