@@ -110,7 +110,10 @@ bool SplitCsvLine(std::string_view line, std::vector<std::string>& fields) {
 }
 
 bool ParseRecordLine(std::string_view line, ProductionRecord& record) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // Every record is written with its CR LF in one piece; a line without
+  // the CR was cut short and ended by a later append.
+  if (line.empty() || line.back() != '\r') return false;
+  line.remove_suffix(1);
   std::vector<std::string> fields;
   if (!SplitCsvLine(line, fields) || fields.size() != static_cast<size_t>(kRecordFieldCount)) {
     return false;
@@ -138,9 +141,7 @@ bool ForEachLogLine(platform::SharedLog& log,
     size_t start = 0;
     for (size_t end = buffer.find('\n'); end != std::string::npos; end = buffer.find('\n', start)) {
       ++line_number;
-      std::string_view text(buffer.data() + start, end - start);
-      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-      if (!fn(line_number, text)) return true;
+      if (!fn(line_number, std::string_view(buffer.data() + start, end - start))) return true;
       start = end + 1;
     }
     buffer.erase(0, start);
@@ -323,7 +324,9 @@ bool AppendProductionRecord(ProductionLogSession& session) {
   if (ok && size > 0) {
     char last = '\n';
     ok = session.file->ReadAt(size - 1, &last, 1) == 1;
-    if (ok && last != '\n') text = "\r\n";
+    // A cut-short line gets a bare LF, which marks it as damaged for
+    // every reader; one cut just before its LF was whole and is completed.
+    if (ok && last != '\n') text = "\n";
   }
   if (ok && size == 0) text = RecordHeaderLine();
   text += FormatRecordLine(session.record);

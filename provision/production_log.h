@@ -43,17 +43,19 @@ std::string FormatRecordLine(const ProductionRecord& record);
 // Splits one CSV line (without its line end) into fields; false when its
 // quoting is broken.
 bool SplitCsvLine(std::string_view line, std::vector<std::string>& fields);
-// A whole record line; false for the header line and for damaged lines (a
-// line cut short by a crash, a wrong number of fields).
+// A whole record line as ForEachLogLine gives it (its CR still at the end);
+// false for the header line and for damaged lines: a line that does not end
+// in CR LF (cut short by a crash and ended by a later append), a wrong
+// number of fields, broken quoting.
 bool ParseRecordLine(std::string_view line, ProductionRecord& record);
 
 // A record that says the device holds its identity: the read-back compare
 // passed.
 bool ProgrammedSuccessfully(const ProductionRecord& record);
 
-// Calls `fn` with every line of the log that ends with a line end (a last
-// line without one is a cut-short append and is skipped), its 1-based line
-// number and its text without the line end, reading the file in pieces so
+// Calls `fn` with every line of the log that ends with a LF (a last line
+// without one is a cut-short append and is skipped), its 1-based line
+// number and its text without the LF (a record's CR stays), reading the file in pieces so
 // that memory stays flat. Stops early when `fn` returns false. false on a
 // read error.
 bool ForEachLogLine(platform::SharedLog& log,
