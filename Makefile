@@ -1,7 +1,10 @@
 # Front door of the build. `make run` and `make test` do every set-up step
 # themselves: packages, configure, build.
 
+# The build that `make build`, `make test` and `make run` use; CI sets
+# BUILD_TYPE=Release.
 BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
 BUILD_WIN  ?= build-windows
 BUILD_SAN  ?= build-sanitize
 BUILD_FUZZ ?= build-fuzz
@@ -21,7 +24,7 @@ deps:
 	@tools/ensure_packages.sh $(BASE_PKGS)
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORN_WERROR=ON
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -37,7 +40,7 @@ bench: build
 
 windows:
 	@tools/ensure_packages.sh $(WINDOWS_PKGS)
-	cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORN_WERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	cmake --build $(BUILD_WIN) -j $(JOBS)
 
@@ -48,14 +51,14 @@ windows-test: build windows
 	tests/windows/run_wine_tests.sh $(BUILD) $(BUILD_WIN)
 
 sanitize: deps
-	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORN_SANITIZE=ON -DORN_BUILD_BENCH=OFF
+	cmake -S . -B $(BUILD_SAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORN_WERROR=ON -DORN_SANITIZE=ON -DORN_BUILD_BENCH=OFF
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	cd $(BUILD_SAN) && ctest --output-on-failure -j $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS seconds; fails on any finding.
 fuzz:
 	@tools/ensure_packages.sh $(FUZZ_PKGS)
-	cmake -S fuzz -B $(BUILD_FUZZ) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14
+	cmake -S fuzz -B $(BUILD_FUZZ) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DORN_WERROR=ON
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
