@@ -63,7 +63,8 @@ fuzz:
 	fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 # A representative part of the end-to-end suite with every orn5300cli run
-# under valgrind's memcheck: any memory error or leak fails its test.
+# under valgrind's memcheck: any memory error or leak fails its test, and a
+# filter pattern that matches no test fails the target.
 MEMCHECK_FILTER ?= $(subst $(eval) ,:,$(strip \
   CliUsage.* CliDeviceOpen.* CliStages.* ParameterErrors/* \
   DeviceInfoQueries.* DeviceRegisterCommands.* DeviceCabScan.* DeviceLinkState.* \
@@ -80,6 +81,7 @@ MEMCHECK_FILTER ?= $(subst $(eval) ,:,$(strip \
 
 memcheck: build
 	@tools/ensure_packages.sh $(MEMCHECK_PKGS)
+	@tools/check_test_filter.sh $(BUILD)/tests/test_e2e '$(MEMCHECK_FILTER)'
 	ORN_TEST_VALGRIND=1 $(BUILD)/tests/test_e2e --gtest_filter='$(MEMCHECK_FILTER)'
 
 clean:
