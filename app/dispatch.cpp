@@ -32,9 +32,12 @@ constexpr ChipModel kChipModels[] = {
 constexpr uint32_t kChipIdImage5300 = 0x53000000;
 constexpr uint32_t kChipIdImage5350 = 0x53500000;
 
+// The version numbers are the project's one version (CMakeLists.txt); the
+// date and build texts stay fixed, so the banner reads the same in every
+// build.
 void PrintBanner() {
-  std::printf("\n 5300 Windows Command Line Utility v%d.%d.%d.%d (%s)\n", 1, 0, 9, 0,
-              "02/22/2017");
+  std::printf("\n 5300 Windows Command Line Utility v%d.%d.%d.%d (%s)\n", ORN_VERSION_MAJOR,
+              ORN_VERSION_MINOR, ORN_VERSION_PATCH, ORN_VERSION_TWEAK, "02/22/2017");
   std::printf(" (Built at %s on %s)\n\n\n", "16:21:09", "Feb 22 2017");
 }
 

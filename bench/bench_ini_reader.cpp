@@ -63,17 +63,12 @@ int main() {
   const size_t sections = sizeof(kSections) / sizeof(kSections[0]);
   {
     std::ofstream out(path, std::ios::binary);
-    size_t written = 0;
     const size_t per_gap = target / (sections + 1);
     for (size_t s = 0; s <= sections; ++s) {
       for (size_t gap = 0; gap < per_gap; gap += padding.size()) {
         out << padding;
-        written += padding.size();
       }
-      if (s < sections) {
-        out << kSections[s];
-        written += std::char_traits<char>::length(kSections[s]);
-      }
+      if (s < sections) out << kSections[s];
     }
   }
   const double megabytes =

@@ -100,7 +100,8 @@ TEST(ImageSignature, SecondOtpConfigurationBiasesEveryWordOffset) {
 }
 
 TEST(ImageSignature, FirstOtpConfigurationDiffersOnlyInTheSignature) {
-  for (RunSettings rs : {image_test::Typical5300(), image_test::Typical5350()}) {
+  for (RunSettings (*typical)() : {image_test::Typical5300, image_test::Typical5350}) {
+    RunSettings rs = typical();
     const Built eeprom = Build(rs);
     rs.OtpSignature = 0xF3;
     const Built otp = Build(rs, kImageModeOtp);

@@ -43,10 +43,14 @@ TEST(IniRobustness, MutatedValidFilesNeverCrash) {
       switch (rng() % 4) {
         case 0: text[at] = static_cast<char>(rng()); break;
         case 1: text.erase(at, 1 + rng() % 20); break;
-        case 2: text.insert(at, std::string(1 + rng() % 300, static_cast<char>('0' + rng() % 60))); break;
-        default: text.insert(at, "\r"); break;
+        case 2: {
+          const size_t count = 1 + rng() % 300;
+          text.insert(at, count, static_cast<char>('0' + rng() % 60));
+          break;
+        }
+        default: text.insert(at, 1, '\r'); break;
       }
-      if (text.empty()) text = "x";
+      if (text.empty()) text.assign(1, 'x');
     }
     const initest::IniRead r = ReadText(text);
     EXPECT_TRUE(r.result == 0 || r.result == -1);

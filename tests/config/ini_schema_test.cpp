@@ -473,7 +473,7 @@ TEST(IniSchema, OtpSignatureRules) {
 
 TEST(IniSchema, FilterMaskPattern) {
   std::string pairs128, pairs129;
-  for (int i = 0; i < 128; ++i) pairs128 += (i ? " " : "") + std::string("A5");
+  for (int i = 0; i < 128; ++i) pairs128 += i ? " A5" : "A5";
   pairs129 = pairs128 + " 5A";
   struct Case {
     std::string pattern;
