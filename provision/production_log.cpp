@@ -326,9 +326,9 @@ bool AppendProductionRecord(ProductionLogSession& session) {
     ok = session.file->ReadAt(size - 1, &last, 1) == 1;
     // A cut-short line gets a bare LF, which marks it as damaged for
     // every reader; one cut just before its LF was whole and is completed.
-    if (ok && last != '\n') text = "\n";
+    if (ok && last != '\n') text.push_back('\n');
   }
-  if (ok && size == 0) text = RecordHeaderLine();
+  if (ok && size == 0) text += RecordHeaderLine();
   text += FormatRecordLine(session.record);
   ok = ok && session.file->Append(text);
   session.file->Unlock();

@@ -239,9 +239,11 @@ TEST(ProductionRecord, CrashOrFullDiskAtEveryByteOfAnAppend) {
   // so the limit cuts only the append.
   std::string earlier = RecordHeaderLine();
   for (int i = 0; i < 120; ++i) {
+    char mac[18], serial[16];
+    std::snprintf(mac, sizeof mac, "02:00:00:00:00:%02d", 10 + i % 90);
+    std::snprintf(serial, sizeof serial, "C%d", i);
     ProductionRecord r{"2026-12-01T08:00:00Z", "station-0", "0", "ORN5300", "0x53000000", "EEPROM", "old.ini",
-                       std::string(64, 'b'), "02:00:00:00:00:" + std::to_string(10 + i % 90),
-                       "C" + std::to_string(i), "512", "passed", "0", "", "no", "1.0.9.0"};
+                       std::string(64, 'b'), mac, serial, "512", "passed", "0", "", "no", "1.0.9.0"};
     earlier += FormatRecordLine(r);
   }
   const long long base = static_cast<long long>(earlier.size());

@@ -100,7 +100,9 @@ TEST_F(LogFile, FindsOnlySuccessfulRecordsWithTheWholeValueInItsColumn) {
   for (int i = 0; i < 12000; ++i) {
     char mac[18];
     std::snprintf(mac, sizeof mac, "02:00:00:00:%02X:%02X", (i >> 8) & 0xFF, i & 0xFF);
-    text += FormatRecordLine(Record(mac, "B" + std::to_string(i)));
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "B%d", i);
+    text += FormatRecordLine(Record(mac, serial));
   }
   text += FormatRecordLine(Record("00:80:0F:11:22:30", "0000A1"));  // line 12003
   text += FormatRecordLine(Record("00:80:0F:11:22:31", "512"));     // serial equal to a byte count
