@@ -35,6 +35,8 @@ identity() {
 }
 
 export ORN5300_SIM=$WORK/device.json
+# Every programming run appends its production record to this log.
+export ORN5300_LOG=$WORK/production.csv
 
 show "$SIM" init "$ORN5300_SIM" --chip ORN5300
 show cp "$INI_SOURCE" orn5300.ini
@@ -49,6 +51,15 @@ done
 echo
 echo "== the INI file now names the next device"
 identity
+
+echo
+echo "== the production record: one line per programmed unit"
+show cat production.csv
+
+echo
+echo "== an INI file restored from a backup would program device 1's MAC address again: refused"
+show cp "$INI_SOURCE" restored.ini
+show "$CLI" -w -i restored.ini -N || echo "(exit code $?)"
 
 echo
 echo "== read the EEPROM back and show what was programmed"
