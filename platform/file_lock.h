@@ -18,6 +18,15 @@ class FileLock {
 // How often a waiting caller tries the lock again, in milliseconds.
 constexpr uint32_t kFileLockPollMs = 50;
 
+// One try of a lock that another process may hold.
+enum class LockTry { kTaken, kBusy, kFailed };
+
+// Tries `try_lock` until it is taken or fails, waiting kFileLockPollMs
+// between tries; once the wait has lasted longer than `warn_after_ms`,
+// `on_long_wait` is called (once) and the wait goes on. True when taken.
+bool WaitForLock(const std::function<LockTry()>& try_lock, uint32_t warn_after_ms,
+                 const std::function<void()>& on_long_wait);
+
 // Opens `path` (creating it when missing; it is never deleted, so every
 // holder locks the same file) and takes an exclusive lock on it. While
 // another process holds the lock the call waits, trying again every

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "platform/device_control.h"
 #include "platform/file_lock.h"
@@ -51,22 +50,19 @@ std::unique_ptr<FileLock> AcquireFileLock(const std::string& path, uint32_t warn
     error = static_cast<uint32_t>(errno);
     return nullptr;
   }
-  const auto start = std::chrono::steady_clock::now();
-  bool warned = false;
-  for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<PosixFileLock>(fd);
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) {
-      error = static_cast<uint32_t>(errno);
-      close(fd);
-      return nullptr;
-    }
-    if (!warned && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(warn_after_ms)) {
-      warned = true;
-      if (on_long_wait) on_long_wait();
-    }
-    SleepMilliseconds(kFileLockPollMs);
+  const bool taken = WaitForLock(
+      [&] {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockTry::kTaken;
+        if (errno == EINTR || errno == EWOULDBLOCK) return LockTry::kBusy;
+        error = static_cast<uint32_t>(errno);
+        return LockTry::kFailed;
+      },
+      warn_after_ms, on_long_wait);
+  if (!taken) {
+    close(fd);
+    return nullptr;
   }
+  return std::make_unique<PosixFileLock>(fd);
 }
 
 }  // namespace platform

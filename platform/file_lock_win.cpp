@@ -2,7 +2,6 @@
 // released when the handle is unlocked or closed, or the process ends.
 #include <windows.h>
 
-#include <chrono>
 
 #include "platform/device_control.h"
 #include "platform/file_lock.h"
@@ -50,25 +49,23 @@ std::unique_ptr<FileLock> AcquireFileLock(const std::string& path, uint32_t warn
     error = GetLastError();
     return nullptr;
   }
-  const auto start = std::chrono::steady_clock::now();
-  bool warned = false;
-  for (;;) {
-    OVERLAPPED region{};
-    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
-      return std::make_unique<WindowsFileLock>(handle);
-    }
-    const DWORD failure = GetLastError();
-    if (failure != ERROR_LOCK_VIOLATION && failure != ERROR_IO_PENDING) {
-      error = failure;
-      CloseHandle(handle);
-      return nullptr;
-    }
-    if (!warned && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(warn_after_ms)) {
-      warned = true;
-      if (on_long_wait) on_long_wait();
-    }
-    SleepMilliseconds(kFileLockPollMs);
+  const bool taken = WaitForLock(
+      [&] {
+        OVERLAPPED region{};
+        if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region)) {
+          return LockTry::kTaken;
+        }
+        const DWORD failure = GetLastError();
+        if (failure == ERROR_LOCK_VIOLATION || failure == ERROR_IO_PENDING) return LockTry::kBusy;
+        error = failure;
+        return LockTry::kFailed;
+      },
+      warn_after_ms, on_long_wait);
+  if (!taken) {
+    CloseHandle(handle);
+    return nullptr;
   }
+  return std::make_unique<WindowsFileLock>(handle);
 }
 
 }  // namespace platform

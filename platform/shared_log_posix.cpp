@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
-#include "platform/device_control.h"
 #include "platform/file_lock.h"
 #include "platform/shared_log.h"
 
@@ -40,22 +38,14 @@ class PosixSharedLog final : public SharedLog {
   bool Lock(uint32_t warn_after_ms, const std::function<void()>& on_long_wait,
             uint32_t& error) override {
     error = 0;
-    const auto start = std::chrono::steady_clock::now();
-    bool warned = false;
-    for (;;) {
-      if (SetLock(fd_, F_WRLCK, kLockOffset)) return true;
-      if (errno == EINTR) continue;
-      if (errno != EACCES && errno != EAGAIN) {
-        error = static_cast<uint32_t>(errno);
-        return false;
-      }
-      if (!warned &&
-          std::chrono::steady_clock::now() - start > std::chrono::milliseconds(warn_after_ms)) {
-        warned = true;
-        if (on_long_wait) on_long_wait();
-      }
-      SleepMilliseconds(kFileLockPollMs);
-    }
+    return WaitForLock(
+        [&] {
+          if (SetLock(fd_, F_WRLCK, kLockOffset)) return LockTry::kTaken;
+          if (errno == EINTR || errno == EACCES || errno == EAGAIN) return LockTry::kBusy;
+          error = static_cast<uint32_t>(errno);
+          return LockTry::kFailed;
+        },
+        warn_after_ms, on_long_wait);
   }
 
   void Unlock() override { SetLock(fd_, F_UNLCK, kLockOffset); }

@@ -3,9 +3,7 @@
 // an append by another process.
 #include <windows.h>
 
-#include <chrono>
 
-#include "platform/device_control.h"
 #include "platform/file_lock.h"
 #include "platform/shared_log.h"
 
@@ -38,22 +36,15 @@ class WindowsSharedLog final : public SharedLog {
   bool Lock(uint32_t warn_after_ms, const std::function<void()>& on_long_wait,
             uint32_t& error) override {
     error = 0;
-    const auto start = std::chrono::steady_clock::now();
-    bool warned = false;
-    for (;;) {
-      if (TryLockByte(h_, kLockOffset)) return true;
-      const DWORD why = GetLastError();
-      if (why != ERROR_LOCK_VIOLATION && why != ERROR_IO_PENDING) {
-        error = why;
-        return false;
-      }
-      if (!warned &&
-          std::chrono::steady_clock::now() - start > std::chrono::milliseconds(warn_after_ms)) {
-        warned = true;
-        if (on_long_wait) on_long_wait();
-      }
-      SleepMilliseconds(kFileLockPollMs);
-    }
+    return WaitForLock(
+        [&] {
+          if (TryLockByte(h_, kLockOffset)) return LockTry::kTaken;
+          const DWORD why = GetLastError();
+          if (why == ERROR_LOCK_VIOLATION || why == ERROR_IO_PENDING) return LockTry::kBusy;
+          error = why;
+          return LockTry::kFailed;
+        },
+        warn_after_ms, on_long_wait);
   }
 
   void Unlock() override {
