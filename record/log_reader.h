@@ -52,7 +52,7 @@ class FileSource final : public LogSource {
   std::string error_;
 };
 
-// A log held in memory, for tests and the fuzz target.
+// A log held in memory (a copy of the text), for tests and the fuzz target.
 class TextSource final : public LogSource {
  public:
   explicit TextSource(std::string_view text) : text_(text) {}
@@ -63,7 +63,7 @@ class TextSource final : public LogSource {
   }
 
  private:
-  std::string_view text_;
+  std::string text_;
   size_t at_ = 0;
 };
 
