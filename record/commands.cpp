@@ -66,10 +66,6 @@ int Fail(const LogOptions& options, const std::string& error) {
   return kLogError;
 }
 
-std::unique_ptr<FileSource> OpenLog(const LogOptions& options, std::string& error) {
-  return FileSource::Open(options.log, error);
-}
-
 // "lines 5, 88", with the count of the ones not listed.
 std::string DamagedLineList(const LineCounts& lines) {
   std::string text = lines.damaged_lines.size() == 1 ? "line " : "lines ";
@@ -336,7 +332,7 @@ void LinesJson(JsonWriter& j, const LineCounts& lines) {
 
 int RunSummary(const LogOptions& options) {
   std::string error;
-  std::unique_ptr<FileSource> log = OpenLog(options, error);
+  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
   Summary summary;
   if (!log || !SummarizeLog(*log, options.log, summary, error)) return Fail(options, error);
   if (!options.json) {
@@ -350,7 +346,7 @@ int RunSummary(const LogOptions& options) {
 
 int RunDuplicates(const LogOptions& options) {
   std::string error;
-  std::unique_ptr<FileSource> log = OpenLog(options, error);
+  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
   DuplicateReport report;
   if (!log || !FindDuplicates(*log, options.log, report, error)) return Fail(options, error);
   NoteDamaged(options, report.lines);
@@ -366,7 +362,7 @@ int RunDuplicates(const LogOptions& options) {
 
 int RunShow(const LogOptions& options) {
   std::string error;
-  std::unique_ptr<FileSource> log = OpenLog(options, error);
+  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
   if (!log) return Fail(options, error);
   const UnitQuery& unit = *options.unit;
   // Text goes out record by record; the JSON document holds the unit's
