@@ -387,7 +387,8 @@ int RunShow(const LogOptions& options) {
         if (doc) {
           RecordJson(doc->j, line.number, line.record);
         } else {
-          std::fputs(((found > 0 ? "\n" : "") + RecordBlock(line.number, line.record)).c_str(), stdout);
+          if (found > 0) std::fputc('\n', stdout);
+          std::fputs(RecordBlock(line.number, line.record).c_str(), stdout);
         }
         ++found;
       },
