@@ -12,35 +12,35 @@ namespace record {
 
 namespace {
 
-struct OptionSpec {
+struct OptionRule {
   const char* long_name;
   char short_name;      // 0: none
   bool takes_value;
   const char* command;  // the only command it applies to, or null for all
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRule kOptions[] = {
     {"help", 'h', false, nullptr}, {"version", 0, false, nullptr}, {"json", 0, false, nullptr},
     {"mac", 0, true, "show"},      {"serial", 0, true, "show"},
 };
 
-const OptionSpec* FindLong(const std::string& name) {
-  for (const OptionSpec& o : kOptions) {
+const OptionRule* FindLong(const std::string& name) {
+  for (const OptionRule& o : kOptions) {
     if (name == o.long_name) return &o;
   }
   return nullptr;
 }
 
-const OptionSpec* FindShort(char name) {
-  for (const OptionSpec& o : kOptions) {
+const OptionRule* FindShort(char name) {
+  for (const OptionRule& o : kOptions) {
     if (o.short_name != 0 && o.short_name == name) return &o;
   }
   return nullptr;
 }
 
 // Stores one option's value; false with `error` set.
-bool Apply(const OptionSpec& spec, const std::string& value, LogOptions& options, std::string& error) {
-  const std::string name = spec.long_name;
+bool Apply(const OptionRule& rule, const std::string& value, LogOptions& options, std::string& error) {
+  const std::string name = rule.long_name;
   if (name == "help") {
     options.help = true;
   } else if (name == "version") {
@@ -77,7 +77,7 @@ bool Apply(const OptionSpec& spec, const std::string& value, LogOptions& options
 bool ParseLogArgs(const std::vector<std::string>& args, LogOptions& options, std::string& error) {
   options = LogOptions{};
   std::vector<std::string> positional;
-  std::vector<const OptionSpec*> given;
+  std::vector<const OptionRule*> given;
   bool only_positional = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -89,37 +89,37 @@ bool ParseLogArgs(const std::vector<std::string>& args, LogOptions& options, std
       only_positional = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionRule* rule = nullptr;
     std::string shown;
     std::optional<std::string> value;
     if (arg[1] == '-') {
       const size_t equals = arg.find('=');
       const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       shown = "--" + name;
-      spec = FindLong(name);
+      rule = FindLong(name);
       if (equals != std::string::npos) value = arg.substr(equals + 1);
     } else {
       shown = arg.substr(0, 2);
-      spec = FindShort(arg[1]);
+      rule = FindShort(arg[1]);
       if (arg.size() > 2) value = arg.substr(2);
     }
-    if (spec == nullptr) {
+    if (rule == nullptr) {
       error = "unknown option " + shown;
       return false;
     }
-    if (!spec->takes_value && value) {
+    if (!rule->takes_value && value) {
       error = "option " + shown + " takes no value";
       return false;
     }
-    if (spec->takes_value && !value) {
+    if (rule->takes_value && !value) {
       if (i + 1 >= args.size()) {
         error = "option " + shown + " needs a value";
         return false;
       }
       value = args[++i];
     }
-    if (!Apply(*spec, value.value_or(""), options, error)) return false;
-    given.push_back(spec);
+    if (!Apply(*rule, value.value_or(""), options, error)) return false;
+    given.push_back(rule);
   }
   if (options.help || options.version) return true;
 
@@ -133,9 +133,9 @@ bool ParseLogArgs(const std::vector<std::string>& args, LogOptions& options, std
     error = "unknown command '" + command + "'";
     return false;
   }
-  for (const OptionSpec* spec : given) {
-    if (spec->command != nullptr && command != spec->command) {
-      error = std::string("option --") + spec->long_name + " does not apply to " + command;
+  for (const OptionRule* rule : given) {
+    if (rule->command != nullptr && command != rule->command) {
+      error = std::string("option --") + rule->long_name + " does not apply to " + command;
       return false;
     }
   }
