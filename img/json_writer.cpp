@@ -1,5 +1,6 @@
 #include "img/json_writer.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace img {
@@ -150,6 +151,17 @@ void JsonWriter::Number(int64_t value) {
 void JsonWriter::Unsigned(uint64_t value) {
   BeforeValue();
   out_ += std::to_string(value);
+}
+
+void JsonWriter::Real(double value) {
+  BeforeValue();
+  if (!std::isfinite(value)) {
+    out_ += "null";
+    return;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  out_ += text;
 }
 
 void JsonWriter::Bool(bool value) {

@@ -31,6 +31,9 @@ class JsonWriter {
   void String(std::string_view text, TextEncoding encoding = TextEncoding::kUtf8);
   void Number(int64_t value);
   void Unsigned(uint64_t value);
+  // A number with a fraction, to six significant digits; null when it is
+  // not finite.
+  void Real(double value);
   void Bool(bool value);
   void Null();
 

@@ -1,0 +1,407 @@
+#include "record/commands.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "record/duplicates.h"
+#include "record/summary.h"
+
+#ifndef ORN_VERSION_STRING
+#define ORN_VERSION_STRING "0"
+#endif
+
+namespace record {
+
+namespace {
+
+using img::JsonWriter;
+
+// The fields of a record in the column order of the file.
+using RecordFields = std::array<const std::string*, kRecordFieldCount>;
+RecordFields FieldsOf(const ProductionRecord& r) {
+  return {&r.time_utc, &r.host,          &r.adapter, &r.chip_model, &r.chip_id,       &r.memory,
+          &r.source_file, &r.image_sha256, &r.mac,   &r.serial,     &r.bytes_written, &r.verify,
+          &r.exit_code, &r.error,          &r.rework, &r.tool_version};
+}
+
+void Message(const std::string& text) { std::fprintf(stderr, "orn5300log: %s\n", text.c_str()); }
+
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// One JSON document for the command.
+class Document {
+ public:
+  Document(const char* command, const std::string& log) {
+    j.BeginObject();
+    j.Member("schema_version", kJsonSchemaVersion);
+    j.Member("tool", "orn5300log");
+    j.Member("version", ORN_VERSION_STRING);
+    j.Member("command", command);
+    j.Member("log", log);
+  }
+  // Closes the document with the exit code and prints it.
+  int Finish(int code) {
+    j.Member("exit_code", code);
+    j.EndObject();
+    std::fputs(j.str().c_str(), stdout);
+    std::fputc('\n', stdout);
+    return code;
+  }
+  JsonWriter j;
+};
+
+// A failure that ends the command: the message, and with --json a document
+// that says so.
+int Fail(const LogOptions& options, const std::string& error) {
+  Message(error);
+  if (options.json) {
+    Document doc(options.command.c_str(), options.log);
+    doc.j.Member("error", error);
+    return doc.Finish(kLogError);
+  }
+  return kLogError;
+}
+
+// "lines 5, 88", with the count of the ones not listed.
+std::string DamagedLineList(const LineCounts& lines) {
+  std::string text = lines.damaged_lines.size() == 1 ? "line " : "lines ";
+  for (size_t i = 0; i < lines.damaged_lines.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(lines.damaged_lines[i]);
+  }
+  if (lines.damaged > lines.damaged_lines.size()) {
+    text += " and " + std::to_string(lines.damaged - lines.damaged_lines.size()) + " more";
+  }
+  if (lines.unterminated_last_line) text += "; the last line has no line end";
+  return text;
+}
+
+// The note of the commands whose report is not about the lines.
+void NoteDamaged(const LogOptions& options, const LineCounts& lines) {
+  if (lines.damaged == 0) return;
+  Message(options.log + ": " + Count(lines.damaged, "damaged line", "damaged lines") + " skipped (" +
+          DamagedLineList(lines) + ")");
+}
+
+std::string ExitCodeList(const ExitCodeCounts& codes) {
+  std::string text;
+  for (const auto& [code, n] : codes) {
+    if (!text.empty()) text += ", ";
+    text += Shown(code) + ": " + std::to_string(n);
+  }
+  return text;
+}
+
+void ExitCodesJson(JsonWriter& j, const ExitCodeCounts& codes) {
+  j.BeginObject();
+  for (const auto& [code, n] : codes) {
+    j.Key(code);
+    j.Unsigned(n);
+  }
+  j.EndObject();
+}
+
+std::string Percent(double fraction) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", fraction * 100.0);
+  return text;
+}
+
+std::string Padded(const std::string& text, size_t width, bool right) {
+  if (text.size() >= width) return text;
+  const std::string fill(width - text.size(), ' ');
+  return right ? fill + text : text + fill;
+}
+
+void PrintSummary(const Summary& s) {
+  std::string out;
+  auto row = [&out](const char* label, const std::string& value) {
+    out += Padded(label, 19, false) + value + "\n";
+  };
+  row("Records", std::to_string(s.lines.records) + " (passed " + std::to_string(s.passed) + ", failed " +
+                     std::to_string(s.failed) + ")");
+  if (!s.exit_codes.empty()) row("Exit codes", ExitCodeList(s.exit_codes));
+  if (!s.verify.empty()) {
+    std::string verify;
+    for (const auto& [value, n] : s.verify) {
+      if (!verify.empty()) verify += ", ";
+      verify += Shown(value) + ": " + std::to_string(n);
+    }
+    row("Verify", verify);
+  }
+  row("Rework records", std::to_string(s.rework_records));
+  row("Units", Count(s.units, "MAC address", "MAC addresses") + ", " + std::to_string(s.programmed_units) +
+                   " programmed (a verify passed)");
+  const double yield = s.FirstPassYield();
+  row("First-pass yield", yield < 0 ? std::string("none (no units)")
+                                    : Percent(yield) + " (" + std::to_string(s.first_pass_units) + " of " +
+                                          Count(s.units, "unit", "units") + " passed at their first record)");
+  row("Damaged lines", s.lines.damaged == 0 ? "0" : std::to_string(s.lines.damaged) + ": " + DamagedLineList(s.lines));
+  if (!s.stations.empty()) {
+    std::vector<std::vector<std::string>> table = {{"Station", "Records", "Passed", "Failed", "Exit codes"}};
+    for (const auto& [host, c] : s.stations) {
+      table.push_back({host.empty() ? "(none)" : Shown(host), std::to_string(c.records), std::to_string(c.passed),
+                       std::to_string(c.failed), ExitCodeList(c.exit_codes)});
+    }
+    std::vector<size_t> width(5, 0);
+    for (const auto& cells : table) {
+      for (size_t i = 0; i < cells.size(); ++i) width[i] = std::max(width[i], cells[i].size());
+    }
+    out += "\n";
+    for (const auto& cells : table) {
+      std::string line;
+      for (size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) line += "  ";
+        line += i == cells.size() - 1 ? cells[i] : Padded(cells[i], width[i], i > 0);
+      }
+      out += line + "\n";
+    }
+  }
+  std::fputs(out.c_str(), stdout);
+}
+
+void SummaryJson(JsonWriter& j, const Summary& s) {
+  j.Key("lines");
+  LinesJson(j, s.lines);
+  j.Key("records");
+  j.Unsigned(s.lines.records);
+  j.Key("passed");
+  j.Unsigned(s.passed);
+  j.Key("failed");
+  j.Unsigned(s.failed);
+  j.Key("exit_codes");
+  ExitCodesJson(j, s.exit_codes);
+  j.Key("verify");
+  j.BeginObject();
+  for (const auto& [value, n] : s.verify) {
+    j.Key(value);
+    j.Unsigned(n);
+  }
+  j.EndObject();
+  j.Key("rework_records");
+  j.Unsigned(s.rework_records);
+  j.Key("units");
+  j.Unsigned(s.units);
+  j.Key("programmed_units");
+  j.Unsigned(s.programmed_units);
+  j.Key("first_pass_units");
+  j.Unsigned(s.first_pass_units);
+  j.Key("first_pass_yield");
+  if (s.units == 0) {
+    j.Null();
+  } else {
+    j.Real(s.FirstPassYield());
+  }
+  j.Key("stations");
+  j.BeginArray();
+  for (const auto& [host, c] : s.stations) {
+    j.BeginObject();
+    j.Member("host", host);
+    j.Key("records");
+    j.Unsigned(c.records);
+    j.Key("passed");
+    j.Unsigned(c.passed);
+    j.Key("failed");
+    j.Unsigned(c.failed);
+    j.Key("exit_codes");
+    ExitCodesJson(j, c.exit_codes);
+    j.EndObject();
+  }
+  j.EndArray();
+}
+
+// "line 9: 2026-12-08T10:20:00Z on ST02, MAC address ..., serial number
+// ..., verify passed, exit code 0, rework"
+std::string RecordLineText(const NumberedRecord& r) {
+  const ProductionRecord& p = r.record;
+  std::string text = "line " + std::to_string(r.line) + ": " + Shown(p.time_utc) + " on " + Shown(p.host) +
+                     ", MAC address " + Shown(p.mac);
+  if (!p.serial.empty()) text += ", serial number " + Shown(p.serial);
+  text += ", exit code " + Shown(p.exit_code);
+  if (p.rework == "yes") text += ", rework";
+  return text;
+}
+
+void PrintDuplicates(const DuplicateReport& report) {
+  std::string out;
+  size_t macs = 0;
+  for (const DuplicateGroup& group : report.groups) {
+    const bool mac = group.kind == DuplicateGroup::Kind::kMac;
+    macs += mac ? 1 : 0;
+    out += (mac ? "MAC address " + Shown(MacKeyText(group.key)) : "Serial number " + Shown(group.key)) + ": " +
+           Count(group.records.size(), "successful record", "successful records") +
+           (group.rework_only ? " (rework)\n" : " (duplicate)\n");
+    for (const NumberedRecord& r : group.records) out += "  " + RecordLineText(r) + "\n";
+  }
+  if (report.groups.empty()) {
+    out += "No MAC address or serial number has more than one successful record (" +
+           Count(report.programmed_records, "successful record", "successful records") + ")\n";
+  } else {
+    const size_t findings = report.Findings();
+    out += Count(macs, "MAC address", "MAC addresses") + " and " +
+           Count(report.groups.size() - macs, "serial number", "serial numbers") +
+           " with more than one successful record: " + Count(findings, "duplicate", "duplicates") + ", " +
+           Count(report.groups.size() - findings, "rework", "reworks") + "\n";
+  }
+  std::fputs(out.c_str(), stdout);
+}
+
+void DuplicatesJson(JsonWriter& j, const DuplicateReport& report) {
+  j.Key("lines");
+  LinesJson(j, report.lines);
+  j.Key("programmed_records");
+  j.Unsigned(report.programmed_records);
+  j.Key("groups");
+  j.BeginArray();
+  for (const DuplicateGroup& group : report.groups) {
+    const bool mac = group.kind == DuplicateGroup::Kind::kMac;
+    j.BeginObject();
+    j.Member("kind", mac ? "mac" : "serial");
+    j.Member("value", mac ? MacKeyText(group.key) : group.key);
+    j.Member("rework_only", group.rework_only);
+    j.Key("records");
+    j.BeginArray();
+    for (const NumberedRecord& r : group.records) RecordJson(j, r.line, r.record);
+    j.EndArray();
+    j.EndObject();
+  }
+  j.EndArray();
+  j.Key("duplicates");
+  j.Unsigned(report.Findings());
+}
+
+std::string RecordBlock(uint64_t line, const ProductionRecord& record) {
+  const RecordFields fields = FieldsOf(record);
+  std::string text = "line " + std::to_string(line) + "\n";
+  for (int i = 0; i < kRecordFieldCount; ++i) {
+    const std::string value = Shown(*fields[static_cast<size_t>(i)]);
+    text += "  " + (value.empty() ? std::string(kRecordColumns[i]) : Padded(kRecordColumns[i], 15, false) + value) +
+            "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string Shown(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(byte));
+      out += escape;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void RecordJson(JsonWriter& j, uint64_t line, const ProductionRecord& record) {
+  const RecordFields fields = FieldsOf(record);
+  j.BeginObject();
+  j.Key("line");
+  j.Unsigned(line);
+  for (int i = 0; i < kRecordFieldCount; ++i) j.Member(kRecordColumns[i], *fields[static_cast<size_t>(i)]);
+  j.EndObject();
+}
+
+void LinesJson(JsonWriter& j, const LineCounts& lines) {
+  j.BeginObject();
+  j.Key("total");
+  j.Unsigned(lines.lines);
+  j.Key("header");
+  j.Unsigned(lines.header_lines);
+  j.Key("records");
+  j.Unsigned(lines.records);
+  j.Key("damaged");
+  j.Unsigned(lines.damaged);
+  j.Key("damaged_lines");
+  j.BeginArray();
+  for (uint64_t n : lines.damaged_lines) j.Unsigned(n);
+  j.EndArray();
+  j.Member("unterminated_last_line", lines.unterminated_last_line);
+  j.EndObject();
+}
+
+int RunSummary(const LogOptions& options) {
+  std::string error;
+  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
+  Summary summary;
+  if (!log || !SummarizeLog(*log, options.log, summary, error)) return Fail(options, error);
+  if (!options.json) {
+    PrintSummary(summary);
+    return kLogOk;
+  }
+  Document doc("summary", options.log);
+  SummaryJson(doc.j, summary);
+  return doc.Finish(kLogOk);
+}
+
+int RunDuplicates(const LogOptions& options) {
+  std::string error;
+  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
+  DuplicateReport report;
+  if (!log || !FindDuplicates(*log, options.log, report, error)) return Fail(options, error);
+  NoteDamaged(options, report.lines);
+  const int code = report.Findings() > 0 ? kLogFindings : kLogOk;
+  if (!options.json) {
+    PrintDuplicates(report);
+    return code;
+  }
+  Document doc("duplicates", options.log);
+  DuplicatesJson(doc.j, report);
+  return doc.Finish(code);
+}
+
+int RunShow(const LogOptions& options) {
+  std::string error;
+  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
+  if (!log) return Fail(options, error);
+  const UnitQuery& unit = *options.unit;
+  // Text goes out record by record; the JSON document holds the unit's
+  // records only.
+  std::unique_ptr<Document> doc;
+  if (options.json) {
+    doc = std::make_unique<Document>("show", options.log);
+    doc->j.Key("query");
+    doc->j.BeginObject();
+    doc->j.Member(unit.kind == UnitQuery::Kind::kMac ? "mac" : "serial",
+                  unit.kind == UnitQuery::Kind::kMac ? MacKeyText(unit.key) : unit.key);
+    doc->j.EndObject();
+    doc->j.Key("records");
+    doc->j.BeginArray();
+  }
+  uint64_t found = 0;
+  LineCounts lines;
+  const bool ok = ReadLog(
+      *log, options.log, UINT64_MAX,
+      [&](const LogLine& line) {
+        if (line.kind != LineKind::kRecord || !unit.Matches(line.record)) return;
+        if (doc) {
+          RecordJson(doc->j, line.number, line.record);
+        } else {
+          if (found > 0) std::fputc('\n', stdout);
+          std::fputs(RecordBlock(line.number, line.record).c_str(), stdout);
+        }
+        ++found;
+      },
+      lines, error);
+  if (!ok) return Fail(options, error);  // a partial document is not printed
+  NoteDamaged(options, lines);
+  const int code = found > 0 ? kLogOk : kLogFindings;
+  if (found == 0) Message(options.log + ": no record of " + Shown(unit.Describe()));
+  if (!doc) return code;
+  doc->j.EndArray();
+  doc->j.Key("lines");
+  LinesJson(doc->j, lines);
+  return doc->Finish(code);
+}
+
+}  // namespace record

@@ -1,0 +1,184 @@
+// The built orn5300log on a log that orn5300cli wrote while programming
+// simulated devices: first runs, a rework, a refused run; then the same log
+// with a crash's cut-short line and a second programming of one identity.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "e2e/eeprom_e2e_support.h"
+#include "support/tool_runner.h"
+
+namespace {
+
+using Env = std::map<std::string, std::string>;
+
+test::RunResult LogTool(const std::vector<std::string>& args) { return test::Run(ORN_LOG_PATH, args); }
+
+TEST(LogTool, CommandLine) {
+  const std::string try_help = "Try 'orn5300log --help' for more information.\n";
+  const test::RunResult help = LogTool({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.out.rfind("Usage: orn5300log [OPTIONS] COMMAND LOG\n", 0), 0u);
+  EXPECT_EQ(LogTool({"--version"}).out, "orn5300log 1.0.9.0\n");
+  const test::RunResult usage = LogTool({"show", "prod.csv"});
+  EXPECT_EQ(usage.exit_code, 2);
+  EXPECT_EQ(usage.out, "");
+  EXPECT_EQ(usage.err, "orn5300log: show needs --mac MAC or --serial SERIAL\n" + try_help);
+}
+
+TEST(LogTool, AMissingLogIsAnErrorAndStaysMissing) {
+  test::TempDir dir;
+  const std::string path = dir.File("prod.csv");
+  const test::RunResult text = LogTool({"summary", path});
+  EXPECT_EQ(text.exit_code, 2);
+  EXPECT_EQ(text.out, "");
+  EXPECT_EQ(text.err, "orn5300log: cannot open " + path + ": No such file or directory\n");
+  const test::RunResult json = LogTool({"duplicates", "--json", path});
+  EXPECT_EQ(json.exit_code, 2);
+  const nlohmann::json doc = nlohmann::json::parse(json.out);
+  EXPECT_EQ(doc["command"], "duplicates");
+  EXPECT_EQ(doc["error"], "cannot open " + path + ": No such file or directory");
+  EXPECT_EQ(doc["exit_code"], 2);
+  EXPECT_FALSE(test::FileExists(path));
+}
+
+class LogOfAStation : public testing::Test {
+ protected:
+  // Three units in a series, a fourth programmed from the file as it
+  // stands, its rework, and a run the duplicate guard refuses.
+  void SetUp() override {
+    test::WriteFile(dir_.File("config.ini"), e2e::IniText());
+    test::WriteFile(dir_.File("device.json"), "{}");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"-w", "-i", "config.ini", "-N"}, ""}, {{"-w", "-i", "config.ini", "-N"}, ""},
+        {{"-w", "-i", "config.ini", "-N"}, ""}, {{"-w", "-i", "config.ini"}, ""},
+        {{"-w", "-i", "config.ini"}, "1"},      {{"-w", "-i", "config.ini"}, ""}};
+    const int expected[] = {0, 0, 0, 0, 0, 10};
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const test::RunResult r = test::RunCli(
+          runs[i].first,
+          {{"ORN5300_SIM", dir_.File("device.json")}, {"ORN5300_LOG", log_}, {"ORN5300_REWORK", runs[i].second}}, "",
+          dir_.path());
+      ASSERT_EQ(r.exit_code, expected[i]) << "run " << i + 1 << "\n" << r.out;
+    }
+    // The station's name is the second field of the first record.
+    const std::string text = test::ReadFile(log_);
+    const size_t host_at = text.find(',', text.find("\r\n")) + 1;
+    host_ = text.substr(host_at, text.find(',', host_at) - host_at);
+  }
+
+  test::RunResult Log(std::vector<std::string> args) {
+    args.insert(args.begin() + 1, log_);
+    return LogTool(args);
+  }
+
+  test::TempDir dir_;
+  const std::string log_ = dir_.File("prod.csv");
+  std::string host_;
+};
+
+TEST_F(LogOfAStation, SummaryCountsWhatTheRunsDid) {
+  const test::RunResult r = Log({"summary"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string station_header = "Station" + std::string(host_.size() > 7 ? host_.size() - 7 : 0, ' ');
+  const std::string station = host_ + std::string(host_.size() < 7 ? 7 - host_.size() : 0, ' ');
+  EXPECT_EQ(r.out,
+            "Records            6 (passed 5, failed 1)\n"
+            "Exit codes         0: 5, 10: 1\n"
+            "Verify             passed: 5, not run: 1\n"
+            "Rework records     1\n"
+            "Units              4 MAC addresses, 4 programmed (a verify passed)\n"
+            "First-pass yield   100.0% (4 of 4 units passed at their first record)\n"
+            "Damaged lines      0\n"
+            "\n" +
+                station_header + "  Records  Passed  Failed  Exit codes\n" + station +
+                "        6       5       1  0: 5, 10: 1\n");
+
+  const nlohmann::json doc = nlohmann::json::parse(Log({"summary", "--json"}).out);
+  EXPECT_EQ(doc["schema_version"], 1);
+  EXPECT_EQ(doc["tool"], "orn5300log");
+  EXPECT_EQ(doc["log"], log_);
+  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total":7,"header":1,"records":6,"damaged":0,
+      "damaged_lines":[],"unterminated_last_line":false})"));
+  EXPECT_EQ(doc["exit_codes"], nlohmann::json::parse(R"({"0":5,"10":1})"));
+  EXPECT_EQ(doc["verify"], nlohmann::json::parse(R"({"passed":5,"not run":1})"));
+  EXPECT_EQ(doc["units"], 4);
+  EXPECT_EQ(doc["first_pass_units"], 4);
+  EXPECT_EQ(doc["first_pass_yield"], 1);
+  ASSERT_EQ(doc["stations"].size(), 1u);
+  EXPECT_EQ(doc["stations"][0]["host"], host_);
+  EXPECT_EQ(doc["stations"][0]["failed"], 1);
+  EXPECT_EQ(doc["exit_code"], 0);
+}
+
+TEST_F(LogOfAStation, AReworkIsNoDuplicateAndShowFindsTheUnitsRecords) {
+  const test::RunResult dup = Log({"duplicates"});
+  EXPECT_EQ(dup.exit_code, 0) << dup.err;
+  EXPECT_NE(dup.out.find("MAC address 00:80:0F:11:22:33: 2 successful records (rework)\n"), std::string::npos)
+      << dup.out;
+  EXPECT_NE(dup.out.find(", MAC address 00:80:0F:11:22:33, serial number 000000A4, exit code 0, rework\n"),
+            std::string::npos);
+  EXPECT_EQ(dup.out.substr(dup.out.rfind('\n', dup.out.size() - 2) + 1),
+            "1 MAC address and 1 serial number with more than one successful record: 0 duplicates, 2 reworks\n");
+
+  const test::RunResult show = Log({"show", "--mac", "00-80-0f-11-22-33"});
+  EXPECT_EQ(show.exit_code, 0);
+  EXPECT_EQ(show.out.rfind("line 5\n  time_utc       ", 0), 0u) << show.out;
+  EXPECT_NE(show.out.find("\n\nline 6\n"), std::string::npos);
+  EXPECT_NE(show.out.find("  exit_code      10\n  error          MAC address 00:80:0F:11:22:33 was already programmed"),
+            std::string::npos);
+
+  const nlohmann::json doc = nlohmann::json::parse(Log({"show", "--json", "--serial", "000000a4"}).out);
+  EXPECT_EQ(doc["query"], nlohmann::json::parse(R"({"serial":"000000A4"})"));
+  ASSERT_EQ(doc["records"].size(), 3u);
+  EXPECT_EQ(doc["records"][1]["line"], 6);
+  EXPECT_EQ(doc["records"][1]["rework"], "yes");
+  EXPECT_EQ(doc["records"][2]["verify"], "not run");
+  EXPECT_EQ(doc["records"][2]["exit_code"], "10");
+
+  const test::RunResult none = Log({"show", "--serial", "A4"});
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(none.err, "orn5300log: " + log_ + ": no record of serial number A4\n");
+}
+
+TEST_F(LogOfAStation, ACrashAndASecondProgrammingShowUp) {
+  // A run that died in the middle of its append, then one that programmed
+  // the first unit's identity again on another station (the next append
+  // starts on a line of its own).
+  std::string text = test::ReadFile(log_);
+  const size_t second = text.find("\r\n") + 2;
+  std::string again = text.substr(second, text.find("\r\n", second) + 2 - second);
+  again.replace(again.find("," + host_ + ","), host_.size() + 2, ",ST99,");
+  text += again.substr(0, 40) + "\r\n" + again + again.substr(0, 30);
+  test::WriteFile(log_, text);
+
+  const test::RunResult dup = Log({"duplicates"});
+  EXPECT_EQ(dup.exit_code, 1);
+  EXPECT_NE(dup.out.find("MAC address 00:80:0F:11:22:30: 2 successful records (duplicate)\n  line 2: "),
+            std::string::npos)
+      << dup.out;
+  EXPECT_NE(dup.out.find("  line 9: " + again.substr(0, 20) + " on ST99, MAC address 00:80:0F:11:22:30"),
+            std::string::npos);
+  EXPECT_EQ(dup.err, "orn5300log: " + log_ +
+                         ": 2 damaged lines skipped (lines 8, 10; the last line has no line end)\n");
+
+  const nlohmann::json doc = nlohmann::json::parse(Log({"duplicates", "--json"}).out);
+  EXPECT_EQ(doc["duplicates"], 2);  // the MAC address and the serial number
+  EXPECT_EQ(doc["groups"][0]["kind"], "mac");
+  EXPECT_EQ(doc["groups"][0]["rework_only"], false);
+  EXPECT_EQ(doc["exit_code"], 1);
+
+  const nlohmann::json summary = nlohmann::json::parse(Log({"summary", "--json"}).out);
+  EXPECT_EQ(summary["lines"]["damaged"], 2);
+  EXPECT_EQ(summary["lines"]["damaged_lines"], nlohmann::json::parse("[8,10]"));
+  EXPECT_EQ(summary["lines"]["unterminated_last_line"], true);
+  EXPECT_EQ(summary["stations"].size(), 2u);
+  EXPECT_EQ(summary["units"], 4);
+}
+
+}  // namespace
