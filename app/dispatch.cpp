@@ -209,12 +209,10 @@ int RunProgram(int argc, char** argv) {
     return parsed;
   }
 
-  const int refused = CheckBeforeDevice(*rs);
-  if (refused != kExitSuccess) return refused;
-
   // A programming run records itself from here on, refused runs included.
   ProductionLogSession record;
   int code = BeginProductionRecord(*rs, *ch, record);
+  if (code == kExitSuccess) code = CheckBeforeDevice(*rs);
   if (code == kExitSuccess) code = RunOnDevice(*ch, *rs);
   return FinishProductionRecord(*rs, record, code, first_error.text());
 }
