@@ -238,32 +238,13 @@ bool FindProgrammedIdentity(platform::SharedLog& log, const std::string& mac,
   return true;
 }
 
-int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession& session) {
-  session.path = path;
-  uint32_t error = 0;
-  session.file = platform::OpenSharedLog(path, error);
-  if (!session.file) {
-    PrintError("Cannot open the production log %s (error %u)\n", path.c_str(), static_cast<unsigned>(error));
-    return kExitInvalidCommandLine;
-  }
-  auto on_long_wait = [&path] {
-    PrintWarning("Waiting for another run that is using the production log %s\n", path.c_str());
-    std::fflush(stdout);
-  };
-  if (!session.file->Lock(kLockWarnMs, on_long_wait, error)) {
-    PrintError("Cannot lock the production log %s (error %u)\n", path.c_str(), static_cast<unsigned>(error));
-    session.file.reset();
-    return kExitInvalidCommandLine;
-  }
-  struct Unlock {
-    platform::SharedLog& log;
-    ~Unlock() { log.Unlock(); }
-  } unlock{*session.file};
+namespace {
 
+// The checks of OpenProductionLog while it holds the log's lock: 0, 3 or 10.
+int CheckUnderLock(const std::string& path, bool rework, ProductionLogSession& session) {
   uint64_t size = 0;
   if (!session.file->Size(size) || (size == 0 && !session.file->Append(RecordHeaderLine()))) {
     PrintError("Cannot write the production log %s\n", path.c_str());
-    session.file.reset();
     return kExitInvalidCommandLine;
   }
 
@@ -271,15 +252,15 @@ int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession
   EarlierRecord mac_match, serial_match;
   if (!FindProgrammedIdentity(*session.file, r.mac, r.serial, mac_match, serial_match)) {
     PrintError("Cannot read the production log %s\n", path.c_str());
-    session.file.reset();
     return kExitInvalidCommandLine;
   }
   // A rework programs a returned unit with its own identity again: both
   // values must come from one earlier record.
-  const bool own_identity = mac_match.found && (r.serial.empty() ? !serial_match.found
-                                                                  : serial_match.found &&
-                                                                        serial_match.record.serial == mac_match.record.serial &&
-                                                                        serial_match.record.mac == mac_match.record.mac);
+  const bool own_identity =
+      mac_match.found &&
+      (r.serial.empty() ? !serial_match.found
+                        : serial_match.found && serial_match.record.serial == mac_match.record.serial &&
+                              serial_match.record.mac == mac_match.record.mac);
   if (mac_match.found || serial_match.found) {
     if (rework && own_identity) {
       std::printf("Rework of the unit programmed at %s\n", Describe(mac_match).c_str());
@@ -302,6 +283,33 @@ int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession
     return kExitIdentity;
   }
   return 0;
+}
+
+}  // namespace
+
+int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession& session) {
+  session.path = path;
+  uint32_t error = 0;
+  session.file = platform::OpenSharedLog(path, error);
+  if (!session.file) {
+    PrintError("Cannot open the production log %s (error %u)\n", path.c_str(), static_cast<unsigned>(error));
+    return kExitInvalidCommandLine;
+  }
+  auto on_long_wait = [&path] {
+    PrintWarning("Waiting for another run that is using the production log %s\n", path.c_str());
+    std::fflush(stdout);
+  };
+  if (!session.file->Lock(kLockWarnMs, on_long_wait, error)) {
+    PrintError("Cannot lock the production log %s (error %u)\n", path.c_str(), static_cast<unsigned>(error));
+    session.file.reset();
+    return kExitInvalidCommandLine;
+  }
+  const int code = CheckUnderLock(path, rework, session);
+  session.file->Unlock();
+  // A log that cannot be read or written gets no record from this run; a
+  // refused identity does, and the claims stay until the run ends.
+  if (code == kExitInvalidCommandLine) session.file.reset();
+  return code;
 }
 
 bool AppendProductionRecord(ProductionLogSession& session) {
