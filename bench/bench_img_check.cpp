@@ -75,10 +75,10 @@ int main() {
   size_t report_bytes = 0;
   long findings = 0;
   for (const std::string& path : paths) {
-    img::SourceSpec spec;
+    img::SourceRef ref;
     std::string error;
-    img::ParseSourceSpec(path, spec, error);
-    const img::Loaded loaded = img::LoadSource(spec, img::SourceOptions{});
+    img::ParseSourceRef(path, ref, error);
+    const img::Loaded loaded = img::LoadSource(ref, img::SourceOptions{});
     const img::CheckReport report = img::CheckImage(loaded.image);
     findings += static_cast<long>(report.findings.size());
     report_bytes += (path + ": " + report.description + ": ok\n").size();

@@ -11,10 +11,6 @@
 #include "img/json_writer.h"
 #include "img/verify.h"
 
-#ifndef ORN_VERSION_STRING
-#define ORN_VERSION_STRING "0"
-#endif
-
 namespace img {
 
 namespace {
@@ -30,24 +26,8 @@ std::string OffsetText(int offset) {
 void Message(const std::string& text) { std::fprintf(stderr, "orn5300img: %s\n", text.c_str()); }
 
 // One JSON document for the command.
-class Document {
- public:
-  explicit Document(const char* command) {
-    j.BeginObject();
-    j.Member("schema_version", kJsonSchemaVersion);
-    j.Member("tool", "orn5300img");
-    j.Member("version", ORN_VERSION_STRING);
-    j.Member("command", command);
-  }
-  // Closes the document with the exit code and prints it.
-  int Finish(int code) {
-    j.Member("exit_code", code);
-    j.EndObject();
-    std::fputs(j.str().c_str(), stdout);
-    std::fputc('\n', stdout);
-    return code;
-  }
-  JsonWriter j;
+struct Document : CommandDocument {
+  explicit Document(const char* command) : CommandDocument(kJsonSchemaVersion, "orn5300img", command) {}
 };
 
 // A failure that ends the command: the message, and with --json a document
@@ -123,9 +103,9 @@ void FieldOrNull(JsonWriter& j, const std::optional<Field>& f) {
 
 bool LoadOne(const std::string& argument, const SourceOptions& options, const Image* reference,
              Loaded& loaded, std::string& error) {
-  SourceSpec spec;
-  if (!ParseSourceSpec(argument, spec, error)) return false;
-  loaded = LoadSource(spec, options, reference);
+  SourceRef ref;
+  if (!ParseSourceRef(argument, ref, error)) return false;
+  loaded = LoadSource(ref, options, reference);
   if (!loaded.ok) {
     error = loaded.error;
     return false;
@@ -334,11 +314,11 @@ int RunCheck(const ImgOptions& options) {
 
 int RunDiff(const ImgOptions& options) {
   // An INI file is rendered in the layout and memory of the other side.
-  SourceSpec first;
+  SourceRef first;
   std::string error;
-  const bool a_is_ini = ParseSourceSpec(options.sources[0], first, error) && first.type == SourceType::kIni;
-  SourceSpec second;
-  const bool b_is_ini = ParseSourceSpec(options.sources[1], second, error) && second.type == SourceType::kIni;
+  const bool a_is_ini = ParseSourceRef(options.sources[0], first, error) && first.type == SourceType::kIni;
+  SourceRef second;
+  const bool b_is_ini = ParseSourceRef(options.sources[1], second, error) && second.type == SourceType::kIni;
   Loaded a;
   Loaded b;
   if (a_is_ini && !b_is_ini) {

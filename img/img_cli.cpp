@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "img/commands.h"
+#include "img/option_scan.h"
 
 #ifndef ORN_VERSION_STRING
 #define ORN_VERSION_STRING "0"
@@ -13,14 +14,7 @@ namespace img {
 
 namespace {
 
-struct OptionSpec {
-  const char* long_name;
-  char short_name;   // 0: none
-  bool takes_value;
-  const char* command;  // the only command it applies to, or null for all
-};
-
-constexpr OptionSpec kOptions[] = {
+const std::vector<OptionInfo> kOptions = {
     {"help", 'h', false, nullptr},     {"version", 0, false, nullptr},
     {"json", 0, false, nullptr},       {"otp", 0, false, nullptr},
     {"eeprom", 0, false, nullptr},     {"model", 0, true, nullptr},
@@ -28,20 +22,6 @@ constexpr OptionSpec kOptions[] = {
     {"ini", 0, true, "verify"},        {"target", 0, true, "check"},
     {"ignore", 0, true, "diff"},
 };
-
-const OptionSpec* FindLong(const std::string& name) {
-  for (const OptionSpec& o : kOptions) {
-    if (name == o.long_name) return &o;
-  }
-  return nullptr;
-}
-
-const OptionSpec* FindShort(char name) {
-  for (const OptionSpec& o : kOptions) {
-    if (o.short_name != 0 && o.short_name == name) return &o;
-  }
-  return nullptr;
-}
 
 bool ParseModel(const std::string& text, Layout& layout) {
   std::string upper;
@@ -58,8 +38,8 @@ bool ParseModel(const std::string& text, Layout& layout) {
 }
 
 // Stores one option's value; false with `error` set.
-bool Apply(const OptionSpec& spec, const std::string& value, ImgOptions& options, std::string& error) {
-  const std::string name = spec.long_name;
+bool Apply(const OptionInfo& entry, const std::string& value, ImgOptions& options, std::string& error) {
+  const std::string name = entry.long_name;
   if (name == "help") {
     options.help = true;
   } else if (name == "version") {
@@ -113,50 +93,11 @@ bool Apply(const OptionSpec& spec, const std::string& value, ImgOptions& options
 bool ParseImgArgs(const std::vector<std::string>& args, ImgOptions& options, std::string& error) {
   options = ImgOptions{};
   std::vector<std::string> positional;
-  std::vector<const OptionSpec*> given;
-  bool only_positional = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (only_positional || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      only_positional = true;
-      continue;
-    }
-    const OptionSpec* spec = nullptr;
-    std::string shown;
-    std::optional<std::string> value;
-    if (arg[1] == '-') {
-      const size_t equals = arg.find('=');
-      const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-      shown = "--" + name;
-      spec = FindLong(name);
-      if (equals != std::string::npos) value = arg.substr(equals + 1);
-    } else {
-      shown = arg.substr(0, 2);
-      spec = FindShort(arg[1]);
-      if (arg.size() > 2) value = arg.substr(2);
-    }
-    if (spec == nullptr) {
-      error = "unknown option " + shown;
-      return false;
-    }
-    if (!spec->takes_value && value) {
-      error = "option " + shown + " takes no value";
-      return false;
-    }
-    if (spec->takes_value && !value) {
-      if (i + 1 >= args.size()) {
-        error = "option " + shown + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
-    if (!Apply(*spec, value.value_or(""), options, error)) return false;
-    given.push_back(spec);
-  }
+  std::vector<const OptionInfo*> given;
+  auto apply = [&options](const OptionInfo& entry, const std::string& value, std::string& why) {
+    return Apply(entry, value, options, why);
+  };
+  if (!ScanOptions(args, kOptions, apply, positional, given, error)) return false;
   if (options.help || options.version) return true;
 
   if (positional.empty()) {
@@ -170,12 +111,7 @@ bool ParseImgArgs(const std::vector<std::string>& args, ImgOptions& options, std
     error = "unknown command '" + command + "'";
     return false;
   }
-  for (const OptionSpec* spec : given) {
-    if (spec->command != nullptr && command != spec->command) {
-      error = std::string("option --") + spec->long_name + " does not apply to " + command;
-      return false;
-    }
-  }
+  if (!OptionsApplyTo(given, command, error)) return false;
   if (options.source.otp && options.source.eeprom) {
     error = "--otp and --eeprom exclude each other";
     return false;

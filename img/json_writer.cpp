@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
+#ifndef ORN_VERSION_STRING
+#define ORN_VERSION_STRING "0"
+#endif
+
 namespace img {
 
 namespace {
@@ -172,6 +176,22 @@ void JsonWriter::Bool(bool value) {
 void JsonWriter::Null() {
   BeforeValue();
   out_ += "null";
+}
+
+CommandDocument::CommandDocument(int schema_version, const char* tool, const char* command) {
+  j.BeginObject();
+  j.Member("schema_version", schema_version);
+  j.Member("tool", tool);
+  j.Member("version", ORN_VERSION_STRING);
+  j.Member("command", command);
+}
+
+int CommandDocument::Finish(int code) {
+  j.Member("exit_code", code);
+  j.EndObject();
+  std::fputs(j.str().c_str(), stdout);
+  std::fputc('\n', stdout);
+  return code;
 }
 
 }  // namespace img

@@ -59,4 +59,14 @@ class JsonWriter {
   bool after_key_ = false;
 };
 
+// The one JSON document a command of the companion tools prints: it opens
+// with the schema version, the tool, the tool's version and the command;
+// Finish adds the exit code, closes it and prints it on standard output.
+class CommandDocument {
+ public:
+  CommandDocument(int schema_version, const char* tool, const char* command);
+  int Finish(int code);
+  JsonWriter j;
+};
+
 }  // namespace img

@@ -29,11 +29,11 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-Loaded LoadFile(const SourceSpec& spec, const SourceOptions& options) {
+Loaded LoadFile(const SourceRef& ref, const SourceOptions& options) {
   Loaded out;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(spec.path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ref.path.c_str(), "rb"));
   if (!file) {
-    out.error = "cannot open " + spec.path + ": " + std::strerror(errno);
+    out.error = "cannot open " + ref.path + ": " + std::strerror(errno);
     return out;
   }
   Image& image = out.image;
@@ -47,7 +47,7 @@ Loaded LoadFile(const SourceSpec& spec, const SourceOptions& options) {
     size += static_cast<long long>(more);
   }
   if (std::ferror(file.get())) {
-    out.error = "cannot read " + spec.path;
+    out.error = "cannot read " + ref.path;
     return out;
   }
   image.source_size = size;
@@ -55,7 +55,7 @@ Loaded LoadFile(const SourceSpec& spec, const SourceOptions& options) {
   return out.ok = true, out;
 }
 
-Loaded LoadIni(const SourceSpec& spec, const SourceOptions& options, const Image* reference) {
+Loaded LoadIni(const SourceRef& ref, const SourceOptions& options, const Image* reference) {
   Loaded out;
   RenderOptions render;
   render.layout = options.model;
@@ -71,9 +71,9 @@ Loaded LoadIni(const SourceSpec& spec, const SourceOptions& options, const Image
       render.eeprom_size = reference->memory_size;
     }
   }
-  out.rendered = RenderIniFile(spec.path, render);
+  out.rendered = RenderIniFile(ref.path, render);
   if (!out.rendered.ok) {
-    out.error = spec.path + ": " + out.rendered.error;
+    out.error = ref.path + ": " + out.rendered.error;
     return out;
   }
   Image& image = out.image;
@@ -94,7 +94,7 @@ std::string OpenFailure(uint32_t error) {
   return "cannot open the device (error " + std::to_string(error) + ")";
 }
 
-Loaded LoadDevice(const SourceSpec& spec, const SourceOptions& options) {
+Loaded LoadDevice(const SourceRef& ref, const SourceOptions& options) {
   Loaded out;
   Image& image = out.image;
   image.source = SourceType::kDevice;
@@ -103,29 +103,29 @@ Loaded LoadDevice(const SourceSpec& spec, const SourceOptions& options) {
   uint32_t error = 0;
   std::unique_ptr<platform::DeviceControl> device = OpenDevice(error);
   if (!device) {
-    out.error = spec.text + ": " + OpenFailure(error);
+    out.error = ref.text + ": " + OpenFailure(error);
     return out;
   }
   auto channel = std::make_unique<RequestChannel>();
   channel->device = device.get();
-  SelectAdapter(*channel, spec.adapter);
+  SelectAdapter(*channel, ref.adapter);
 
   if (!ReadRegister(*channel, 0, image.chip_id)) {
-    out.error = spec.text + ": cannot read the chip ID";
+    out.error = ref.text + ": cannot read the chip ID";
     return out;
   }
   if (ChipModelName(image.chip_id) == nullptr) {
     char text[64];
     std::snprintf(text, sizeof text, ": not an ORN53xx device (chip ID 0x%08X)",
                   static_cast<unsigned>(image.chip_id));
-    out.error = spec.text + text;
+    out.error = ref.text + text;
     return out;
   }
 
   if (options.otp) {
     image.raw.assign(kOtpBytes, 0);
     if (!OtpReadBlock(*channel, 0, kOtpBytes, image.raw.data())) {
-      out.error = spec.text + ": cannot read the OTP";
+      out.error = ref.text + ": cannot read the OTP";
       return out;
     }
     image.memory_size = kOtpBytes;
@@ -133,7 +133,7 @@ Loaded LoadDevice(const SourceSpec& spec, const SourceOptions& options) {
     const int asked = options.eeprom_size;
     image.raw.assign(static_cast<size_t>(asked != 0 ? asked : kEepromReadBytes), 0);
     if (!E2pReadBlock(*channel, static_cast<uint16_t>(image.raw.size()), image.raw.data())) {
-      out.error = spec.text + ": cannot read the EEPROM";
+      out.error = ref.text + ": cannot read the EEPROM";
       return out;
     }
     image.memory_size = asked;
@@ -142,7 +142,7 @@ Loaded LoadDevice(const SourceSpec& spec, const SourceOptions& options) {
       image.memory_size = EepromSizeFromRead(image.raw, certain);
       image.raw.resize(static_cast<size_t>(image.memory_size));
       if (!certain) {
-        out.note = spec.text + ": the EEPROM's two halves are equal; taken as 512 bytes (--eeprom-size says otherwise)";
+        out.note = ref.text + ": the EEPROM's two halves are equal; taken as 512 bytes (--eeprom-size says otherwise)";
       }
     }
   }
@@ -157,11 +157,11 @@ Loaded LoadDevice(const SourceSpec& spec, const SourceOptions& options) {
 
 }  // namespace
 
-bool ParseSourceSpec(const std::string& argument, SourceSpec& spec, std::string& error) {
-  spec = SourceSpec{};
-  spec.text = argument;
+bool ParseSourceRef(const std::string& argument, SourceRef& ref, std::string& error) {
+  ref = SourceRef{};
+  ref.text = argument;
   if (argument == "device" || argument.rfind("device:", 0) == 0) {
-    spec.type = SourceType::kDevice;
+    ref.type = SourceType::kDevice;
     if (argument.size() > 7) {
       const std::string number = argument.substr(7);
       char* end = nullptr;
@@ -172,7 +172,7 @@ bool ParseSourceSpec(const std::string& argument, SourceSpec& spec, std::string&
         error = "invalid adapter number in " + argument;
         return false;
       }
-      spec.adapter = static_cast<int>(index);
+      ref.adapter = static_cast<int>(index);
     } else if (argument.size() == 7) {
       error = "invalid adapter number in " + argument;
       return false;
@@ -180,16 +180,16 @@ bool ParseSourceSpec(const std::string& argument, SourceSpec& spec, std::string&
     return true;
   }
   if (argument.rfind("ini:", 0) == 0) {
-    spec.type = SourceType::kIni;
-    spec.path = argument.substr(4);
+    ref.type = SourceType::kIni;
+    ref.path = argument.substr(4);
   } else if (argument.rfind("bin:", 0) == 0) {
-    spec.type = SourceType::kFile;
-    spec.path = argument.substr(4);
+    ref.type = SourceType::kFile;
+    ref.path = argument.substr(4);
   } else {
-    spec.type = EndsWithIni(argument) ? SourceType::kIni : SourceType::kFile;
-    spec.path = argument;
+    ref.type = EndsWithIni(argument) ? SourceType::kIni : SourceType::kFile;
+    ref.path = argument;
   }
-  if (spec.path.empty()) {
+  if (ref.path.empty()) {
     error = "empty file name in " + argument;
     return false;
   }
@@ -214,20 +214,20 @@ int EepromSizeFromRead(const std::vector<uint8_t>& read512, bool& certain) {
   return 512;
 }
 
-Loaded LoadSource(const SourceSpec& spec, const SourceOptions& options, const Image* reference) {
+Loaded LoadSource(const SourceRef& ref, const SourceOptions& options, const Image* reference) {
   Loaded out;
-  switch (spec.type) {
-    case SourceType::kFile: out = LoadFile(spec, options); break;
-    case SourceType::kIni: out = LoadIni(spec, options, reference); break;
-    case SourceType::kDevice: out = LoadDevice(spec, options); break;
+  switch (ref.type) {
+    case SourceType::kFile: out = LoadFile(ref, options); break;
+    case SourceType::kIni: out = LoadIni(ref, options, reference); break;
+    case SourceType::kDevice: out = LoadDevice(ref, options); break;
   }
   if (!out.ok) return out;
-  out.image.name = spec.text;
-  if (spec.type != SourceType::kIni) {
+  out.image.name = ref.text;
+  if (ref.type != SourceType::kIni) {
     if (options.model != Layout::kUnknown) {
       out.image.layout = options.model;
       out.image.layout_forced = true;
-    } else if (spec.type == SourceType::kDevice && ChipLayout(out.image.chip_id) != Layout::kUnknown) {
+    } else if (ref.type == SourceType::kDevice && ChipLayout(out.image.chip_id) != Layout::kUnknown) {
       out.image.layout = ChipLayout(out.image.chip_id);
     } else {
       out.image.layout = DetectLayout(out.image);

@@ -11,7 +11,7 @@
 
 namespace img {
 
-struct SourceSpec {
+struct SourceRef {
   SourceType type = SourceType::kFile;
   std::string path;  // file or INI path
   int adapter = -1;  // device: -1 for the default adapter
@@ -21,7 +21,7 @@ struct SourceSpec {
 // "device", "device:N", "ini:PATH", "bin:PATH", a path ending in ".ini"
 // (any case) or any other path. False with `error` set for a malformed
 // device adapter number or an empty path.
-bool ParseSourceSpec(const std::string& argument, SourceSpec& spec, std::string& error);
+bool ParseSourceRef(const std::string& argument, SourceRef& ref, std::string& error);
 
 struct SourceOptions {
   bool otp = false;                  // --otp
@@ -42,7 +42,7 @@ struct Loaded {
 // `reference` when one is given (the other side of a diff, the OTP of a
 // check target) that is not itself an INI file, and neither --model nor
 // --otp says otherwise.
-Loaded LoadSource(const SourceSpec& spec, const SourceOptions& options,
+Loaded LoadSource(const SourceRef& ref, const SourceOptions& options,
                   const Image* reference = nullptr);
 
 // The EEPROM size a 512-byte read shows without writing: a 256-byte part

@@ -8,10 +8,6 @@
 #include "record/duplicates.h"
 #include "record/summary.h"
 
-#ifndef ORN_VERSION_STRING
-#define ORN_VERSION_STRING "0"
-#endif
-
 namespace record {
 
 namespace {
@@ -33,25 +29,11 @@ std::string Count(uint64_t n, const char* one, const char* many) {
 }
 
 // One JSON document for the command.
-class Document {
- public:
-  Document(const char* command, const std::string& log) {
-    j.BeginObject();
-    j.Member("schema_version", kJsonSchemaVersion);
-    j.Member("tool", "orn5300log");
-    j.Member("version", ORN_VERSION_STRING);
-    j.Member("command", command);
+struct Document : img::CommandDocument {
+  Document(const char* command, const std::string& log)
+      : CommandDocument(kJsonSchemaVersion, "orn5300log", command) {
     j.Member("log", log);
   }
-  // Closes the document with the exit code and prints it.
-  int Finish(int code) {
-    j.Member("exit_code", code);
-    j.EndObject();
-    std::fputs(j.str().c_str(), stdout);
-    std::fputc('\n', stdout);
-    return code;
-  }
-  JsonWriter j;
 };
 
 // A failure that ends the command: the message, and with --json a document

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "img/option_scan.h"
 #include "record/commands.h"
 
 #ifndef ORN_VERSION_STRING
@@ -12,34 +13,15 @@ namespace record {
 
 namespace {
 
-struct OptionRule {
-  const char* long_name;
-  char short_name;      // 0: none
-  bool takes_value;
-  const char* command;  // the only command it applies to, or null for all
-};
+using img::OptionInfo;
 
-constexpr OptionRule kOptions[] = {
+const std::vector<OptionInfo> kOptions = {
     {"help", 'h', false, nullptr}, {"version", 0, false, nullptr}, {"json", 0, false, nullptr},
     {"mac", 0, true, "show"},      {"serial", 0, true, "show"},
 };
 
-const OptionRule* FindLong(const std::string& name) {
-  for (const OptionRule& o : kOptions) {
-    if (name == o.long_name) return &o;
-  }
-  return nullptr;
-}
-
-const OptionRule* FindShort(char name) {
-  for (const OptionRule& o : kOptions) {
-    if (o.short_name != 0 && o.short_name == name) return &o;
-  }
-  return nullptr;
-}
-
 // Stores one option's value; false with `error` set.
-bool Apply(const OptionRule& rule, const std::string& value, LogOptions& options, std::string& error) {
+bool Apply(const OptionInfo& rule, const std::string& value, LogOptions& options, std::string& error) {
   const std::string name = rule.long_name;
   if (name == "help") {
     options.help = true;
@@ -77,50 +59,11 @@ bool Apply(const OptionRule& rule, const std::string& value, LogOptions& options
 bool ParseLogArgs(const std::vector<std::string>& args, LogOptions& options, std::string& error) {
   options = LogOptions{};
   std::vector<std::string> positional;
-  std::vector<const OptionRule*> given;
-  bool only_positional = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (only_positional || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      only_positional = true;
-      continue;
-    }
-    const OptionRule* rule = nullptr;
-    std::string shown;
-    std::optional<std::string> value;
-    if (arg[1] == '-') {
-      const size_t equals = arg.find('=');
-      const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-      shown = "--" + name;
-      rule = FindLong(name);
-      if (equals != std::string::npos) value = arg.substr(equals + 1);
-    } else {
-      shown = arg.substr(0, 2);
-      rule = FindShort(arg[1]);
-      if (arg.size() > 2) value = arg.substr(2);
-    }
-    if (rule == nullptr) {
-      error = "unknown option " + shown;
-      return false;
-    }
-    if (!rule->takes_value && value) {
-      error = "option " + shown + " takes no value";
-      return false;
-    }
-    if (rule->takes_value && !value) {
-      if (i + 1 >= args.size()) {
-        error = "option " + shown + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
-    if (!Apply(*rule, value.value_or(""), options, error)) return false;
-    given.push_back(rule);
-  }
+  std::vector<const OptionInfo*> given;
+  auto apply = [&options](const OptionInfo& rule, const std::string& value, std::string& why) {
+    return Apply(rule, value, options, why);
+  };
+  if (!img::ScanOptions(args, kOptions, apply, positional, given, error)) return false;
   if (options.help || options.version) return true;
 
   if (positional.empty()) {
@@ -133,12 +76,7 @@ bool ParseLogArgs(const std::vector<std::string>& args, LogOptions& options, std
     error = "unknown command '" + command + "'";
     return false;
   }
-  for (const OptionRule* rule : given) {
-    if (rule->command != nullptr && command != rule->command) {
-      error = std::string("option --") + rule->long_name + " does not apply to " + command;
-      return false;
-    }
-  }
+  if (!img::OptionsApplyTo(given, command, error)) return false;
   if (positional.size() != 2) {
     error = command + " takes one log file";
     return false;

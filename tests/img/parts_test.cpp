@@ -71,7 +71,7 @@ TEST(ImgArgs, Values) {
   EXPECT_EQ(o.ignore, (std::vector<std::string>{"X.y", "Z"}));
 }
 
-TEST(SourceSpec, Kinds) {
+TEST(SourceRef, Kinds) {
   struct Case {
     const char* text;
     img::SourceType type;
@@ -92,13 +92,13 @@ TEST(SourceSpec, Kinds) {
       {"ini:", img::SourceType::kIni, "", -1, false},
   };
   for (const Case& c : cases) {
-    img::SourceSpec spec;
+    img::SourceRef ref;
     std::string error;
-    EXPECT_EQ(img::ParseSourceSpec(c.text, spec, error), c.ok) << c.text;
+    EXPECT_EQ(img::ParseSourceRef(c.text, ref, error), c.ok) << c.text;
     if (!c.ok) continue;
-    EXPECT_EQ(spec.type, c.type) << c.text;
-    EXPECT_EQ(spec.path, c.path) << c.text;
-    EXPECT_EQ(spec.adapter, c.adapter) << c.text;
+    EXPECT_EQ(ref.type, c.type) << c.text;
+    EXPECT_EQ(ref.path, c.path) << c.text;
+    EXPECT_EQ(ref.adapter, c.adapter) << c.text;
   }
 }
 
