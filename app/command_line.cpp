@@ -451,6 +451,7 @@ int CheckAfterScan(RunSettings& rs, Overrides& ov) {
   } else if (code != kCmdRead) {
     result = ApplyOverrides(rs, ov);
   }
+  if (result == kParseOk) result = CheckIdentityFileLocked(rs);
   if (CheckGpioWakeConfig(rs) != 0) result = kExitCheckFailed;
   return result;
 }

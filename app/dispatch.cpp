@@ -44,11 +44,16 @@ void PrintBanner() {
 // Memory commands (write, read, none) in their stages: (a) EEPROM size,
 // (b) the one memory flow or the image file, (c) identity stepping, link
 // mode and the network test.
-int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
+int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, ProductionLogSession* record) {
   const int size_code = FixEepromSize(ch, rs);
   if (size_code != kExitSuccess) return size_code;
 
   const int32_t code = rs.CommandCode;
+  // The log says which unit this run programs before the device is
+  // written, so that a run killed from here on still leaves its trace.
+  if (code == kCmdWrite && record != nullptr && !RecordProgrammingStart(rs, *record)) {
+    return kExitInvalidCommandLine;
+  }
   StageResult memory;
   if (code == kCmdRead || code == kCmdWrite) {
     if (rs.OtpMode) {
@@ -59,6 +64,7 @@ int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
   } else if (rs.TargetFileName) {
     return GenerateImageFile(rs, image);
   }
+  if (record != nullptr) UpdateStopRecord(rs, *record);
   if (!memory.continue_run) return memory.exit_code;
   // A memory stage that goes on despite a failure (a save file written
   // short) keeps its code: later stages that pass do not hide it.
@@ -121,7 +127,7 @@ void BuildDefaultFileName(RunSettings& rs) {
               std::strlen(rs.ModelFilePrefix.data()));
 }
 
-int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
+int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, ProductionLogSession* record) {
   // The device commands print their own messages; a station script learns
   // of a failure from the exit code.
   auto device_command = [](bool ok) { return ok ? kExitSuccess : kExitDeviceCommand; };
@@ -143,7 +149,7 @@ int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image) {
     case kCmdMcuParameters:
       return device_command(RunMcuDownload(ch, rs));
     default:
-      return RunMemoryCommand(ch, rs, image);
+      return RunMemoryCommand(ch, rs, image, record);
   }
 }
 
@@ -158,7 +164,7 @@ int CheckBeforeDevice(RunSettings& rs) {
 namespace {
 
 // Opens the device, identifies the chip and runs the command.
-int RunOnDevice(RequestChannel& ch, RunSettings& rs) {
+int RunOnDevice(RequestChannel& ch, RunSettings& rs, ProductionLogSession& record) {
   std::unique_ptr<platform::DeviceControl> device;
   if (rs.TargetFileName) {
     // Image generation: no device; the model comes from -d.
@@ -186,7 +192,7 @@ int RunOnDevice(RequestChannel& ch, RunSettings& rs) {
 
   auto image = std::make_unique<ImageBuffer>();
   image->fill(0);
-  const int code = DispatchCommand(ch, rs, *image);
+  const int code = DispatchCommand(ch, rs, *image, &record);
   ch.device = nullptr;
   device.reset();  // closes the device (a simulated one saves its state)
   return code;
@@ -213,6 +219,6 @@ int RunProgram(int argc, char** argv) {
   ProductionLogSession record;
   int code = BeginProductionRecord(*rs, *ch, record);
   if (code == kExitSuccess) code = CheckBeforeDevice(*rs);
-  if (code == kExitSuccess) code = RunOnDevice(*ch, *rs);
+  if (code == kExitSuccess) code = RunOnDevice(*ch, *rs, record);
   return FinishProductionRecord(*rs, record, code, first_error.text());
 }

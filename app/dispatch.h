@@ -27,7 +27,10 @@ void BuildDefaultFileName(RunSettings& rs);
 
 // Runs the command of the run and returns the exit code. `ch.device` is
 // null when only an image file is generated.
-int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image);
+struct ProductionLogSession;
+
+int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image,
+                    ProductionLogSession* record = nullptr);
 
 // The refusals after a successful parse and before the device is opened:
 // a loopback test that cannot run (8), an identity that could not be

@@ -18,16 +18,30 @@ std::string MacText(const MacAddress& mac) {
 }
 
 std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* utc = std::gmtime(&now);
-  char text[32] = "";
-  if (utc != nullptr) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+  char text[21];
+  platform::FormatUtcTime(static_cast<int64_t>(std::time(nullptr)), text);
   return text;
 }
 
 bool ReworkRequested() {
   const char* value = std::getenv(kReworkVariable);
   return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+// The record's columns that tell what the run did to the device.
+void FillOutcome(const RunSettings& rs, ProductionRecord& r) {
+  if (const ChipModel* model = FindChipModel(rs.ChipIdValue)) {
+    r.chip_model = model->name;
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", static_cast<unsigned>(rs.ChipIdValue));
+    r.chip_id = id;
+  }
+  if (!rs.Programmed.memory.empty()) r.memory = rs.Programmed.memory;
+  r.image_sha256 = rs.Programmed.image_sha256;
+  r.bytes_written = std::to_string(rs.Programmed.bytes_written);
+  r.verify = rs.Programmed.verify == RunSettings::ProgrammingOutcome::kPassed   ? "passed"
+             : rs.Programmed.verify == RunSettings::ProgrammingOutcome::kFailed ? "failed"
+                                                                                 : "not run";
 }
 
 }  // namespace
@@ -49,23 +63,43 @@ int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch,
   return OpenProductionLog(path, ReworkRequested(), session);
 }
 
+bool RecordProgrammingStart(const RunSettings& rs, ProductionLogSession& session) {
+  if (!session.file) return true;
+  FillOutcome(rs, session.record);
+  session.record.bytes_written = std::to_string(0);
+  if (!AppendStartLine(session)) return false;
+  UpdateStopRecord(rs, session);
+  return true;
+}
+
+void UpdateStopRecord(const RunSettings& rs, ProductionLogSession& session) {
+  if (!session.file || !session.started) return;
+  std::array<std::string, platform::kStopKinds> lines;
+  for (size_t i = 0; i < platform::kStopKinds; ++i) {
+    const auto kind = static_cast<platform::StopKind>(i);
+    ProductionRecord r = session.record;
+    FillOutcome(rs, r);
+    r.time_utc.clear();
+    r.exit_code = std::to_string(platform::StopExitCode(kind));
+    r.error = "The run was stopped by ";
+    r.error += platform::StopText(kind);
+    // Everything after the first column, which the stop fills in.
+    const std::string line = FormatRecordLine(r);
+    lines[i] = line.substr(line.find(','));
+  }
+  session.file->ArmStopRecord(lines);
+}
+
 int FinishProductionRecord(const RunSettings& rs, ProductionLogSession& session, int exit_code,
                            const std::string& first_error) {
   if (!session.file) return exit_code;
+  // A stop from outside from here on waits for this record, then ends the
+  // run; one that came first has written its record and ended it.
+  platform::StopHold hold;
+  session.file->DisarmStopRecord();
   ProductionRecord& r = session.record;
   r.time_utc = UtcNow();
-  if (const ChipModel* model = FindChipModel(rs.ChipIdValue)) {
-    r.chip_model = model->name;
-    char id[16];
-    std::snprintf(id, sizeof id, "0x%08X", static_cast<unsigned>(rs.ChipIdValue));
-    r.chip_id = id;
-  }
-  if (!rs.Programmed.memory.empty()) r.memory = rs.Programmed.memory;
-  r.image_sha256 = rs.Programmed.image_sha256;
-  r.bytes_written = std::to_string(rs.Programmed.bytes_written);
-  r.verify = rs.Programmed.verify == RunSettings::ProgrammingOutcome::kPassed   ? "passed"
-             : rs.Programmed.verify == RunSettings::ProgrammingOutcome::kFailed ? "failed"
-                                                                                 : "not run";
+  FillOutcome(rs, r);
   r.exit_code = std::to_string(exit_code & 0xFF);
   r.error = first_error;
   if (AppendProductionRecord(session)) return exit_code;

@@ -20,6 +20,17 @@ constexpr const char* kReworkVariable = "ORN5300_REWORK";
 int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch,
                           ProductionLogSession& session);
 
+// Just before the device is written: appends the start line that says this
+// run programs the unit, and from then on a stop from outside (Ctrl+C,
+// SIGTERM, a closed console) appends the run's record before the process
+// ends. True when the run may write the device; false after a message when
+// the log cannot take the line.
+bool RecordProgrammingStart(const RunSettings& rs, ProductionLogSession& session);
+
+// After each stage that changes what the device holds: the record a stop
+// appends from now on says so.
+void UpdateStopRecord(const RunSettings& rs, ProductionLogSession& session);
+
 // At the end of the run: completes the record with what the run did and its
 // exit code and appends it. Returns the run's exit code, or 15 when the run
 // had succeeded but its record could not be written.

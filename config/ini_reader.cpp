@@ -8,6 +8,7 @@
 
 #include "core/output.h"
 #include "config/ini_schema.h"
+#include "platform/file_replace.h"
 
 namespace {
 
@@ -216,7 +217,7 @@ int IniRewind(std::FILE* file, long position) {
 
 int ReadIniFile(const char* path, RunSettings& rs) {
   if (path == nullptr) path = "";
-  std::FILE* opened = std::fopen(path, "rb");
+  std::FILE* opened = platform::OpenForReading(path);
   if (opened == nullptr) {
     std::printf("The file %s is not found\n", path);
     return -1;

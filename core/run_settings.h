@@ -233,8 +233,8 @@ struct RunSettings {
   // every link resolved, so that stations reaching one file by different
   // names lock and rewrite the same file. Absent in other runs.
   OptText IdentityFilePath;
-  // Exclusive lock on the identity file ("<real file>.lock"), held from the
-  // read of the file until its write-back is done; empty otherwise.
+  // Exclusive lock on the identity file itself, held from before the read of
+  // the file until its write-back is done; empty otherwise.
   std::shared_ptr<platform::FileLock> IdentityLock;
 };
 

@@ -10,6 +10,7 @@
 #include "config/image_layout.h"
 #include "config/ini_schema.h"
 #include "provision/provisioning.h"
+#include "platform/file_replace.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ namespace {
 // Reads the -b image into the buffer and puts the run's identity into it.
 int LoadEepromImageFile(RunSettings& rs, ImageBuffer& image) {
   const std::string& name = *rs.BinaryFileName;
-  File f(std::fopen(name.c_str(), "rb"));
+  File f(platform::OpenForReading(name));
   if (!f) {
     PrintError("No file %s was found\n", name.c_str());
     return kExitEepromWrite;

@@ -17,6 +17,7 @@
 #include "eeprom/eeprom_flows.h"
 #include "provision/provisioning.h"
 #include "platform/console.h"
+#include "platform/file_replace.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ bool Confirmed(const ConfirmationReader& confirm, bool lower_case_too) {
 // files the signature at 0 and image bytes 1 onward from offset 257.
 int LoadOtpImageFile(RunSettings& rs, ImageBuffer& image) {
   const std::string& name = *rs.BinaryFileName;
-  File f(std::fopen(name.c_str(), "rb"));
+  File f(platform::OpenForReading(name));
   if (!f) {
     PrintError("No file %s was found\n", name.c_str());
     return kExitOtpWrite;

@@ -5,7 +5,7 @@
 namespace platform {
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = OpenForReading(path);
   if (!in) return false;
   content.clear();
   char buffer[4096];

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -14,9 +15,19 @@ namespace platform {
 // run uses), flushes it to the disk and renames it over `path`, so that a
 // run stopped at any moment, or a disk that fills up, leaves either the old
 // or the new file, whole. A replaced file keeps its owner, group and mode
-// (on Windows its attributes and access rights). false when anything fails;
-// the temporary file is removed then and the old file is untouched.
-bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size);
+// (on Windows its attributes and access rights). On Windows a file that
+// another program holds open without delete sharing cannot be replaced;
+// the replacement is tried again for up to kReplaceRetryMs. false when
+// anything fails, with the system error number in `error` when given; the
+// temporary file is removed then and the old file is untouched.
+constexpr uint32_t kReplaceRetryMs = 5000;
+bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size, uint32_t* error = nullptr);
+
+// Opens a file for reading in binary mode the way every reader of a file
+// that stations share must: on Windows with read, write and delete sharing,
+// so that another station may replace the file while it is being read.
+// Null with errno set when it cannot be opened.
+std::FILE* OpenForReading(const std::string& path);
 
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& content);

@@ -63,7 +63,11 @@ bool InGroups(gid_t gid) {
 
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size) {
+bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size, uint32_t* error) {
+  auto failed = [error] {
+    if (error != nullptr) *error = static_cast<uint32_t>(errno);
+    return false;
+  };
   struct stat old {};
   const bool exists = stat(path.c_str(), &old) == 0;
 
@@ -72,9 +76,9 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t si
   for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     temp = TemporaryName(path, attempt);
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    if (fd < 0 && errno != EEXIST) return failed();
   }
-  if (fd < 0) return false;
+  if (fd < 0) return failed();
 
   bool ok = size == 0 || WriteAll(fd, data, size);
   if (ok && exists) {
@@ -89,8 +93,10 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t si
   ok = close(fd) == 0 && ok;
   ok = ok && rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) {
+    const int why = errno;
     unlink(temp.c_str());
-    return false;
+    errno = why;
+    return failed();
   }
   const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
@@ -99,6 +105,8 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t si
   }
   return true;
 }
+
+std::FILE* OpenForReading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
 std::string RealFilePath(const std::string& path) {
   char* real = realpath(path.c_str(), nullptr);

@@ -1,8 +1,11 @@
 // Whole-file replacement on Windows: an exclusively created temporary file,
 // FlushFileBuffers, then ReplaceFile, which keeps the old file's attributes,
 // owner and access rights (MoveFileEx with write-through for a new file).
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/file_replace.h"
@@ -44,12 +47,23 @@ std::string ErrorText(const std::string& what, DWORD error) {
   return what + number;
 }
 
+// Errors of ReplaceFile that another program holding the file open causes,
+// and that go away when it closes it.
+bool HeldOpenElsewhere(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+}
+
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size) {
+bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t size, uint32_t* error) {
+  auto failed = [error](DWORD why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
   std::string temp;
   HANDLE h = CreateTemporary(path, temp, FILE_ATTRIBUTE_NORMAL);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return failed(GetLastError());
   bool ok = true;
   while (ok && size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -60,16 +74,50 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* data, size_t si
   }
   ok = FlushFileBuffers(h) && ok;
   ok = CloseHandle(h) && ok;
+  DWORD why = ok ? 0 : GetLastError();
   if (ok) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      ok = ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                        nullptr, nullptr) != 0;
+      // A reader that opened the file without delete sharing (another
+      // program, or an older version of this one) holds it for a moment.
+      const ULONGLONG start = GetTickCount64();
+      for (;;) {
+        ok = ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                          nullptr) != 0;
+        why = ok ? 0 : GetLastError();
+        if (ok || !HeldOpenElsewhere(why) || GetTickCount64() - start >= kReplaceRetryMs) break;
+        Sleep(50);
+      }
     } else {
       ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+      why = ok ? 0 : GetLastError();
     }
   }
-  if (!ok) DeleteFileA(temp.c_str());
-  return ok;
+  if (!ok) {
+    DeleteFileA(temp.c_str());
+    return failed(why);
+  }
+  return true;
+}
+
+std::FILE* OpenForReading(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD why = GetLastError();
+    errno = why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND ? ENOENT
+            : why == ERROR_ACCESS_DENIED || why == ERROR_SHARING_VIOLATION ? EACCES
+                                                                           : EIO;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    errno = EMFILE;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 std::string RealFilePath(const std::string& path) {

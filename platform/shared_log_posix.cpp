@@ -1,11 +1,14 @@
-// The shared log with POSIX record locks (fcntl), which also work on NFS and
-// SMB mounts. Record locks belong to the process and go away when it closes
-// any descriptor of the file, so the log keeps its one descriptor and all
-// reads go through it.
+// The shared log with fcntl open-file-description locks (see
+// platform/file_lock.h), and the record of a stop from outside written by a
+// signal handler with async-signal-safe calls only.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "platform/file_lock.h"
 #include "platform/shared_log.h"
@@ -13,25 +16,92 @@
 namespace platform {
 namespace {
 
-// The locks live far past the end of any real log, where no read or write
-// ever goes: one byte for the lock of the file, and one byte per claim key.
-constexpr off_t kLockOffset = off_t{1} << 40;
-constexpr off_t kClaimBase = off_t{1} << 41;
-constexpr uint64_t kClaimSpan = uint64_t{1} << 40;
-
-bool SetLock(int fd, short type, off_t offset) {
+bool SetLock(int fd, short type, uint64_t offset, bool wait = false) {
   struct flock region {};
   region.l_type = type;
   region.l_whence = SEEK_SET;
-  region.l_start = offset;
+  region.l_start = static_cast<off_t>(offset);
   region.l_len = 1;
-  return fcntl(fd, F_SETLK, &region) == 0;
+  region.l_pid = 0;
+  return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &region) == 0;
+}
+
+constexpr int kStopSignals[kStopKinds] = {SIGINT, SIGTERM, SIGHUP};
+
+// What a signal handler needs to record a stop. Process-wide by nature: a
+// signal handler has no other way to reach it. Changed only while the stop
+// signals are blocked.
+struct StopState {
+  int fd = -1;
+  char* lines[kStopKinds] = {};  // each: 20 bytes for the time, then the line
+  size_t sizes[kStopKinds] = {};
+  volatile sig_atomic_t armed = 0;
+  bool installed = false;
+  struct sigaction previous[kStopKinds] = {};
+};
+StopState stop_state;
+
+sigset_t StopSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kStopSignals) sigaddset(&set, sig);
+  return set;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void OnStopSignal(int sig) {
+  const int saved_errno = errno;
+  size_t kind = 0;
+  while (kind < kStopKinds && kStopSignals[kind] != sig) ++kind;
+  if (stop_state.armed && kind < kStopKinds) {
+    stop_state.armed = 0;
+    const int fd = stop_state.fd;
+    SetLock(fd, F_WRLCK, kFileLockOffset, true);
+    const off_t end = lseek(fd, 0, SEEK_END);
+    char last = '\n';
+    if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n') WriteAll(fd, "\n", 1);
+    char* line = stop_state.lines[kind];
+    char time_text[21];
+    FormatUtcTime(static_cast<int64_t>(time(nullptr)), time_text);
+    std::memcpy(line, time_text, 20);
+    WriteAll(fd, line, stop_state.sizes[kind]);
+    fsync(fd);
+    SetLock(fd, F_UNLCK, kFileLockOffset);
+  }
+  // End the process as the signal would have: it is blocked while this
+  // handler runs and delivered with the default action when it returns.
+  signal(sig, SIG_DFL);
+  raise(sig);
+  errno = saved_errno;
+}
+
+void FreeLines() {
+  for (size_t i = 0; i < kStopKinds; ++i) {
+    std::free(stop_state.lines[i]);
+    stop_state.lines[i] = nullptr;
+    stop_state.sizes[i] = 0;
+  }
 }
 
 class PosixSharedLog final : public SharedLog {
  public:
   explicit PosixSharedLog(int fd) : fd_(fd) {}
-  ~PosixSharedLog() override { close(fd_); }
+  ~PosixSharedLog() override {
+    if (stop_state.fd == fd_) DisarmStopRecord();
+    close(fd_);
+  }
   PosixSharedLog(const PosixSharedLog&) = delete;
   PosixSharedLog& operator=(const PosixSharedLog&) = delete;
 
@@ -40,7 +110,7 @@ class PosixSharedLog final : public SharedLog {
     error = 0;
     return WaitForLock(
         [&] {
-          if (SetLock(fd_, F_WRLCK, kLockOffset)) return LockTry::kTaken;
+          if (SetLock(fd_, F_WRLCK, kFileLockOffset)) return LockTry::kTaken;
           if (errno == EINTR || errno == EACCES || errno == EAGAIN) return LockTry::kBusy;
           error = static_cast<uint32_t>(errno);
           return LockTry::kFailed;
@@ -48,11 +118,9 @@ class PosixSharedLog final : public SharedLog {
         warn_after_ms, on_long_wait);
   }
 
-  void Unlock() override { SetLock(fd_, F_UNLCK, kLockOffset); }
+  void Unlock() override { SetLock(fd_, F_UNLCK, kFileLockOffset); }
 
-  bool TryClaim(uint64_t key) override {
-    return SetLock(fd_, F_WRLCK, kClaimBase + static_cast<off_t>(key % kClaimSpan));
-  }
+  bool TryClaim(uint64_t key) override { return SetLock(fd_, F_WRLCK, kClaimBase + key % kClaimSpan); }
 
   bool Size(uint64_t& size) override {
     const off_t end = lseek(fd_, 0, SEEK_END);
@@ -70,18 +138,51 @@ class PosixSharedLog final : public SharedLog {
   }
 
   bool Append(const std::string& bytes) override {
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-      const ssize_t n = write(fd_, data, left);  // O_APPEND: always at the end
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += n;
-      left -= static_cast<size_t>(n);
+    // O_APPEND: always at the end.
+    return WriteAll(fd_, bytes.data(), bytes.size()) && fsync(fd_) == 0;
+  }
+
+  void ArmStopRecord(const std::array<std::string, kStopKinds>& lines) override {
+    char* copies[kStopKinds] = {};
+    for (size_t i = 0; i < kStopKinds; ++i) {
+      copies[i] = static_cast<char*>(std::malloc(20 + lines[i].size()));
+      if (copies[i] == nullptr) std::abort();
+      std::memset(copies[i], ' ', 20);
+      std::memcpy(copies[i] + 20, lines[i].data(), lines[i].size());
     }
-    return fsync(fd_) == 0;
+    const sigset_t set = StopSignalSet();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    FreeLines();
+    for (size_t i = 0; i < kStopKinds; ++i) {
+      stop_state.lines[i] = copies[i];
+      stop_state.sizes[i] = 20 + lines[i].size();
+    }
+    stop_state.fd = fd_;
+    stop_state.armed = 1;
+    if (!stop_state.installed) {
+      struct sigaction action {};
+      action.sa_handler = OnStopSignal;
+      sigemptyset(&action.sa_mask);
+      for (int sig : kStopSignals) sigaddset(&action.sa_mask, sig);
+      for (size_t i = 0; i < kStopKinds; ++i) sigaction(kStopSignals[i], &action, &stop_state.previous[i]);
+      stop_state.installed = true;
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+  }
+
+  void DisarmStopRecord() override {
+    const sigset_t set = StopSignalSet();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    stop_state.armed = 0;
+    if (stop_state.installed) {
+      for (size_t i = 0; i < kStopKinds; ++i) sigaction(kStopSignals[i], &stop_state.previous[i], nullptr);
+      stop_state.installed = false;
+    }
+    FreeLines();
+    stop_state.fd = -1;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
   }
 
  private:
@@ -89,6 +190,14 @@ class PosixSharedLog final : public SharedLog {
 };
 
 }  // namespace
+
+StopHold::StopHold() {
+  static_assert(sizeof(sigset_t) <= 128, "a signal mask must fit StopHold");
+  const sigset_t set = StopSignalSet();
+  sigprocmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(saved_));
+}
+
+StopHold::~StopHold() { sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr); }
 
 std::unique_ptr<SharedLog> OpenSharedLog(const std::string& path, uint32_t& error) {
   error = 0;

@@ -9,6 +9,7 @@
 #include "core/output.h"
 #include "config/image_slots.h"
 #include "provision/provisioning.h"
+#include "platform/file_replace.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // (for a second OTP configuration: the bytes from offset 257 plus the
 // signature). 0, or -1 after the message.
 int ReadImageFile(const RunSettings& rs, const std::string& name, ImageBuffer& image, int& count) {
-  FilePtr file(std::fopen(name.c_str(), "rb"));
+  FilePtr file(platform::OpenForReading(name));
   if (!file) {
     PrintError("No file %s is found\n", name.c_str());
     return -1;

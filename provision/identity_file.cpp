@@ -34,50 +34,70 @@ bool WritesIdentityBack(const RunSettings& rs) {
          (rs.BinaryFileName.has_value() || rs.IniFileName.has_value());
 }
 
-// The lock is taken on a companion file, created beside the real file and
-// never deleted, not on the file itself: the write-back replaces the file
-// by a new one, and a lock on the old one would not exclude a run that
-// opens the new one. Naming it after the real file makes stations that
-// reach the file through different links or names exclude each other.
+// The lock is taken on the identity file itself, by its identity rather
+// than its name: stations that reach it through different links or names
+// exclude each other, and no companion file can be removed from under a
+// station that holds it. A write-back replaces the file by a new one; a
+// station that waited on the old one finds that out once it has the lock
+// and locks the new one (LockSharedFile).
 int LockIdentityFile(RunSettings& rs) {
   if (!WritesIdentityBack(rs)) return 0;
   const std::string& name = GivenName(rs);
-  std::FILE* probe = std::fopen(name.c_str(), "rb");
-  if (probe == nullptr) return 0;
-  std::fclose(probe);
-
-  rs.IdentityFilePath = platform::RealFilePath(name);
   const char* kind = Kind(rs);
-  // A file the run could not rewrite is refused before anything else: the
-  // device would be programmed and the next one would get the same identity.
-  const std::string why = platform::WhyNotReplaceable(*rs.IdentityFilePath);
-  if (!why.empty()) {
+  const std::string real = platform::RealFilePath(name);
+  auto refuse = [&](const std::string& why) {
     PrintError("The %s %s %s\n", kind, name.c_str(), why.c_str());
     PrintError("The next MAC address and serial number could not be stored: no device is programmed\n");
     return kExitIdentity;
-  }
+  };
 
-  const std::string lock_path = *rs.IdentityFilePath + ".lock";
   auto on_long_wait = [&name, kind] {
     PrintWarning("Waiting for another run that is using the %s %s\n", kind, name.c_str());
     std::fflush(stdout);
   };
   uint32_t error = 0;
   std::unique_ptr<platform::FileLock> lock =
-      platform::AcquireFileLock(lock_path, kLockWarnMs, on_long_wait, error);
+      platform::LockSharedFile(real, kLockWarnMs, on_long_wait, error);
   if (!lock) {
-    PrintError("Cannot lock the %s %s through %s (error %u)\n", kind, name.c_str(), lock_path.c_str(),
-               static_cast<unsigned>(error));
+    // A missing file is reported by its reader, which fails on it; a file
+    // this user may not write is refused with the reason.
+    if (platform::IsMissingFileError(error)) return 0;
+    if (platform::IsAccessError(error)) {
+      const std::string why = platform::WhyNotReplaceable(real);
+      return refuse(why.empty() ? "cannot be written (error " + std::to_string(error) + ")" : why);
+    }
+    PrintError("Cannot lock the %s %s (error %u)\n", kind, name.c_str(), static_cast<unsigned>(error));
     return kExitInvalidCommandLine;
   }
+  // A file the run could not rewrite is refused before anything else: the
+  // device would be programmed and the next one would get the same identity.
+  const std::string why = platform::WhyNotReplaceable(real);
+  if (!why.empty()) return refuse(why);
+  // The write-back puts a new file in place of one of the names; the
+  // others would keep the old identity for ever.
+  const uint32_t links = lock->LinkCount();
+  if (links > 1) {
+    return refuse("has " + std::to_string(links) +
+                  " hard links: the next identity would reach only one of its names (give each name a file of its "
+                  "own, or use a symbolic link)");
+  }
+  rs.IdentityFilePath = real;
   rs.IdentityLock = std::move(lock);
   return 0;
+}
+
+int CheckIdentityFileLocked(const RunSettings& rs) {
+  if (!WritesIdentityBack(rs) || rs.IdentityLock) return 0;
+  // The file was missing when the lock was tried and is there now: nothing
+  // kept another station out while it was read.
+  PrintError("The %s %s appeared while this run started: run it again\n", Kind(rs), GivenName(rs).c_str());
+  return kExitInvalidCommandLine;
 }
 
 void ReleaseIdentityFile(RunSettings& rs) { rs.IdentityLock.reset(); }
 
 int CheckIdentityCanBeStored(RunSettings& rs) {
-  if (!WritesIdentityBack(rs) || !rs.IdentityFilePath) return 0;
+  if (!WritesIdentityBack(rs) || !rs.IdentityLock) return 0;
   const std::string& name = GivenName(rs);
 
   // The INI write-back overwrites the value texts read at the start; a

@@ -10,13 +10,18 @@
 // True when the run writes a stepped identity back into a file.
 bool WritesIdentityBack(const RunSettings& rs);
 
-// Resolves the identity file (rs.IdentityFilePath), checks that this user
-// can replace it, and takes the exclusive lock on "<real file>.lock",
-// waiting for other runs (with a warning after two seconds). A missing file
-// is left to the reader, which reports it: no lock then. 0; 10 after the
-// messages when the file could not be rewritten; 3 when the lock cannot be
-// taken.
+// Resolves the identity file (rs.IdentityFilePath) and takes the exclusive
+// lock of the file itself, before anything reads it, waiting for other
+// runs (with a warning after two seconds); then checks that this user can
+// replace it and that it has one name only. A missing file is left to the
+// reader, which reports it: no lock then. 0; 10 after the messages when the
+// file could not be rewritten; 3 when the lock cannot be taken.
 int LockIdentityFile(RunSettings& rs);
+
+// After the file was read: 0, or 3 after a message when a run that writes
+// the identity back holds no lock on it (the file was missing when the lock
+// was tried, and appeared before it was read).
+int CheckIdentityFileLocked(const RunSettings& rs);
 
 // Lets other runs take the identity file: after its write-back, or when the
 // run will not write it.

@@ -107,10 +107,11 @@ int WriteBackValues(const std::string& path, RunSettings& rs) {
     from = static_cast<size_t>(*edit.position + *edit.length);
   }
   updated.append(content, from, std::string::npos);
-  if (!platform::ReplaceFileContents(real, reinterpret_cast<const uint8_t*>(updated.data()),
-                                     updated.size())) {
-    PrintError("The file %s could not be rewritten; it still holds the previous values\n",
-               path.c_str());
+  uint32_t error = 0;
+  if (!platform::ReplaceFileContents(real, reinterpret_cast<const uint8_t*>(updated.data()), updated.size(),
+                                     &error)) {
+    PrintError("The file %s could not be rewritten (error %u); it still holds the previous values\n",
+               path.c_str(), static_cast<unsigned>(error));
     return 3;
   }
 

@@ -10,6 +10,7 @@
 #include "core/exit_codes.h"
 #include "core/output.h"
 #include "config/image_layout.h"
+#include "platform/file_lock.h"
 #include "platform/file_replace.h"
 #include "config/image_slots.h"
 
@@ -161,7 +162,11 @@ bool WriteSteppedImageFile(const RunSettings& rs, const ImageBuffer& image) {
     file.assign(image.begin(), image.begin() + size);
   }
   const std::string& path = rs.IdentityFilePath ? *rs.IdentityFilePath : *rs.BinaryFileName;
-  return platform::ReplaceFileContents(path, file.data(), file.size());
+  uint32_t error = 0;
+  if (platform::ReplaceFileContents(path, file.data(), file.size(), &error)) return true;
+  PrintError("The binary file %s could not be rewritten (error %u); it still holds the previous image\n",
+             rs.BinaryFileName->c_str(), static_cast<unsigned>(error));
+  return false;
 }
 
 }  // namespace
@@ -383,13 +388,21 @@ int RunSteppingStage(RunSettings& rs, ImageBuffer& image) {
     PrintError("Modified EEPROM image failed.\n");
     return fail();
   }
+  // A file replaced or removed while this run held its lock was changed by
+  // something else meanwhile: it is not this run's to overwrite.
+  const bool still_named = !rs.IdentityLock || rs.IdentityLock->StillNamed();
+  if (!still_named) {
+    PrintError("The %s %s was replaced or removed while this run held it; the next identity is not stored\n",
+               rs.BinaryFileName ? "binary file" : "ini file",
+               (rs.BinaryFileName ? *rs.BinaryFileName : rs.IniFileName.value_or("")).c_str());
+  }
   if (rs.BinaryFileName) {
-    if (!WriteSteppedImageFile(rs, image)) {
+    if (!still_named || !WriteSteppedImageFile(rs, image)) {
       PrintError("Couldn't create file %s\n", rs.BinaryFileName->c_str());
       return fail();
     }
   } else if (rs.IniFileName) {
-    if (WriteBackIni(*rs.IniFileName, rs) != 0) {
+    if (!still_named || WriteBackIni(*rs.IniFileName, rs) != 0) {
       PrintError("Failed to update ini file\n");
       return fail();
     }

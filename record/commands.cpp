@@ -116,6 +116,18 @@ void PrintSummary(const Summary& s) {
     row("Verify", verify);
   }
   row("Rework records", std::to_string(s.rework_records));
+  if (!s.unfinished.empty()) {
+    std::string runs = std::to_string(s.unfinished.size());
+    for (size_t i = 0; i < s.unfinished.size() && i < kListedDamagedLines; ++i) {
+      const ProductionRecord& r = s.unfinished[i].record;
+      runs += (i == 0 ? ": " : "; ") + std::string("line ") + std::to_string(s.unfinished[i].line) + " " +
+              Shown(r.mac) + " on " + Shown(r.host);
+    }
+    if (s.unfinished.size() > kListedDamagedLines) {
+      runs += " and " + std::to_string(s.unfinished.size() - kListedDamagedLines) + " more";
+    }
+    row("Unfinished runs", runs);
+  }
   row("Units", Count(s.units, "MAC address", "MAC addresses") + ", " + std::to_string(s.programmed_units) +
                    " programmed (a verify passed)");
   const double yield = s.FirstPassYield();
@@ -166,6 +178,19 @@ void SummaryJson(JsonWriter& j, const Summary& s) {
   j.EndObject();
   j.Key("rework_records");
   j.Unsigned(s.rework_records);
+  j.Key("unfinished_runs");
+  j.BeginArray();
+  for (const UnfinishedRun& run : s.unfinished) {
+    j.BeginObject();
+    j.Key("line");
+    j.Unsigned(run.line);
+    j.Member("time_utc", run.record.time_utc);
+    j.Member("host", run.record.host);
+    j.Member("mac", run.record.mac);
+    j.Member("serial", run.record.serial);
+    j.EndObject();
+  }
+  j.EndArray();
   j.Key("units");
   j.Unsigned(s.units);
   j.Key("programmed_units");
@@ -302,6 +327,8 @@ void LinesJson(JsonWriter& j, const LineCounts& lines) {
   j.Unsigned(lines.header_lines);
   j.Key("records");
   j.Unsigned(lines.records);
+  j.Key("start_lines");
+  j.Unsigned(lines.start_lines);
   j.Key("damaged");
   j.Unsigned(lines.damaged);
   j.Key("damaged_lines");

@@ -1,4 +1,5 @@
 #include "record/log_reader.h"
+#include "platform/file_replace.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,36 +11,23 @@ namespace {
 
 constexpr size_t kReadPiece = size_t{1} << 16;
 
-// The header line as the writer writes it, without its line end.
-const std::string& HeaderText() {
-  static const std::string text = [] {
-    std::string line = RecordHeaderLine();
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    return line;
-  }();
-  return text;
-}
-
-// `text` is the line without its LF; a record keeps its CR, which tells a
-// whole record from one that a crash cut short and a later append ended.
+// `text` is the line without its LF.
 void Classify(std::string_view text, LogLine& line) {
-  std::string_view bare = text;
-  if (!bare.empty() && bare.back() == '\r') bare.remove_suffix(1);
   if (!line.terminated) {
     line.kind = LineKind::kDamaged;
-  } else if (bare == HeaderText()) {
-    line.kind = LineKind::kHeader;
-  } else if (ParseRecordLine(text, line.record)) {
-    line.kind = LineKind::kRecord;
-  } else {
-    line.kind = LineKind::kDamaged;
+    return;
+  }
+  switch (ClassifyLogLine(text, line.number == 1, line.record)) {
+    case LogLineKind::kHeader: line.kind = LineKind::kHeader; break;
+    case LogLineKind::kRecord: line.kind = LineKind::kRecord; break;
+    default: line.kind = LineKind::kDamaged; break;
   }
 }
 
 }  // namespace
 
 std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenForReading(path);
   if (file == nullptr) {
     error = "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
@@ -80,7 +68,7 @@ void LineCounts::Add(const LogLine& line) {
   ++lines;
   switch (line.kind) {
     case LineKind::kHeader: ++header_lines; break;
-    case LineKind::kRecord: ++records; break;
+    case LineKind::kRecord: ++(IsStartLine(line.record) ? start_lines : records); break;
     case LineKind::kDamaged:
       ++damaged;
       if (damaged_lines.size() < kListedDamagedLines) damaged_lines.push_back(line.number);

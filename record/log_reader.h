@@ -70,7 +70,7 @@ class TextSource final : public LogSource {
 // What a line of the log is.
 enum class LineKind {
   kHeader,   // the column names
-  kRecord,   // a record: 16 fields, as ParseRecordLine takes it
+  kRecord,   // a record or a start line: 16 fields, as ParseRecordLine takes it
   kDamaged,  // anything else, and a last line without a line end
 };
 
@@ -91,7 +91,8 @@ constexpr size_t kListedDamagedLines = 10;
 struct LineCounts {
   uint64_t lines = 0;
   uint64_t header_lines = 0;
-  uint64_t records = 0;
+  uint64_t records = 0;      // records of runs
+  uint64_t start_lines = 0;  // lines a run appends before it writes a device
   uint64_t damaged = 0;
   std::vector<uint64_t> damaged_lines;  // the first kListedDamagedLines
   bool unterminated_last_line = false;  // cut short, or still being written

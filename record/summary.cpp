@@ -1,5 +1,6 @@
 #include "record/summary.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -45,7 +46,14 @@ double Summary::FirstPassYield() const {
   return static_cast<double>(first_pass_units) / static_cast<double>(units);
 }
 
-void SummaryBuilder::Add(const ProductionRecord& record) {
+void SummaryBuilder::Add(const ProductionRecord& record, uint64_t line) {
+  // A start line is no run of its own: it stands until a record of a run
+  // that reached a device names its MAC address.
+  if (IsStartLine(record)) {
+    pending_[MacKey(record.mac)].push_back(UnfinishedRun{line, record});
+    return;
+  }
+  if (EndOfRunOnDevice(record)) pending_.erase(MacKey(record.mac));
   const bool passed = RecordPassed(record);
   (passed ? summary_.passed : summary_.failed) += 1;
   ++summary_.exit_codes[record.exit_code];
@@ -71,6 +79,9 @@ void SummaryBuilder::Add(const ProductionRecord& record) {
 Summary SummaryBuilder::Result(const LineCounts& lines) const {
   Summary result = summary_;
   result.lines = lines;
+  for (const auto& [key, runs] : pending_) result.unfinished.insert(result.unfinished.end(), runs.begin(), runs.end());
+  std::sort(result.unfinished.begin(), result.unfinished.end(),
+            [](const UnfinishedRun& a, const UnfinishedRun& b) { return a.line < b.line; });
   return result;
 }
 
@@ -80,7 +91,7 @@ bool SummarizeLog(LogSource& source, const std::string& name, Summary& summary, 
   const bool ok = ReadLog(
       source, name, UINT64_MAX,
       [&](const LogLine& line) {
-        if (line.kind == LineKind::kRecord) builder.Add(line.record);
+        if (line.kind == LineKind::kRecord) builder.Add(line.record, line.number);
       },
       lines, error);
   if (!ok) return false;

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "provision/production_log.h"
 #include "record/log_reader.h"
@@ -36,6 +37,13 @@ struct StationCounts {
   ExitCodeCounts exit_codes;
 };
 
+// A start line after which no run that reached a device recorded its MAC
+// address: the run was killed or lost power while it programmed the unit.
+struct UnfinishedRun {
+  uint64_t line = 0;
+  ProductionRecord record;
+};
+
 struct Summary {
   LineCounts lines;
   uint64_t passed = 0;
@@ -49,6 +57,7 @@ struct Summary {
   uint64_t units = 0;
   uint64_t first_pass_units = 0;  // units whose first record passed
   uint64_t programmed_units = 0;  // units with a record whose verify passed
+  std::vector<UnfinishedRun> unfinished;  // in line order
 
   // first_pass_units / units; negative when there are no units.
   double FirstPassYield() const;
@@ -58,13 +67,14 @@ struct Summary {
 // whether a verify passed.
 class SummaryBuilder {
  public:
-  void Add(const ProductionRecord& record);
+  void Add(const ProductionRecord& record, uint64_t line = 0);
   // The summary so far, with the line counts of the read.
   Summary Result(const LineCounts& lines) const;
 
  private:
   Summary summary_;
   std::unordered_map<std::string, bool> programmed_;  // MAC key -> a verify passed
+  std::map<std::string, std::vector<UnfinishedRun>> pending_;  // MAC key -> start lines not yet ended
 };
 
 // Reads the whole log and sums it up. false with `error` set when it

@@ -19,9 +19,11 @@ namespace {
 using e2e::Bytes;
 using e2e::SimDevice;
 
-// The whole records of a log, in order, and the number of damaged lines.
+// The whole records of a log, in order, the start lines, and the number of
+// damaged lines.
 struct LogContents {
   std::vector<ProductionRecord> records;
+  std::vector<ProductionRecord> starts;
   int damaged = 0;
   bool header = false;
 };
@@ -34,12 +36,10 @@ LogContents ReadLog(const std::string& path) {
   if (!log) return contents;
   ForEachLogLine(*log, [&](uint64_t line, std::string_view text) {
     ProductionRecord r;
-    if (ParseRecordLine(text, r)) {
-      contents.records.push_back(r);
-    } else if (line == 1 && std::string(text) + "\n" == RecordHeaderLine()) {
-      contents.header = true;
-    } else {
-      ++contents.damaged;
+    switch (ClassifyLogLine(text, line == 1, r)) {
+      case LogLineKind::kRecord: (IsStartLine(r) ? contents.starts : contents.records).push_back(r); break;
+      case LogLineKind::kHeader: contents.header = contents.header || line == 1; break;
+      default: ++contents.damaged; break;
     }
     return true;
   });
@@ -102,10 +102,18 @@ TEST(ProductionRecord, EveryProgrammingRunIsRecordedWithItsOutcome) {
     EXPECT_TRUE(contents.header) << c.name;
     EXPECT_EQ(contents.damaged, 0) << c.name;
     ASSERT_EQ(contents.records.size(), 1u) << c.name;
+    // A run that reached the device said which unit it programs before it
+    // wrote it.
+    const bool reached = c.exit_code != 10;  // the device is opened only after the checks
+    ASSERT_EQ(contents.starts.size(), reached ? 1u : 0u) << c.name;
+    if (reached) {
+      EXPECT_EQ(contents.starts[0].mac, "00:80:0F:11:22:30") << c.name;
+      EXPECT_EQ(contents.starts[0].exit_code, "") << c.name;
+      EXPECT_EQ(contents.starts[0].chip_model, "ORN5300") << c.name;
+    }
     const ProductionRecord& rec = contents.records[0];
     EXPECT_EQ(rec.host, platform::HostName()) << c.name;
     EXPECT_EQ(rec.adapter, "0") << c.name;
-    const bool reached = c.exit_code != 10;  // the device is opened only after the checks
     EXPECT_EQ(rec.chip_model, reached ? "ORN5300" : "") << c.name;
     EXPECT_EQ(rec.chip_id, reached ? "0x53000000" : "") << c.name;
     EXPECT_EQ(rec.memory, c.memory) << c.name;
@@ -160,10 +168,10 @@ TEST(ProductionRecord, DuplicateGuardRefusesAnIdentityTheLogRecords) {
   SimDevice second;
   r = Program(second, log, {"-w", "-i", ini, "-N"});
   EXPECT_EQ(r.exit_code, 10) << r.out;
-  EXPECT_NE(r.out.find("ERROR: MAC address 00:80:0F:11:22:30 was already programmed (line 2 of the log: "),
+  EXPECT_NE(r.out.find("ERROR: MAC address 00:80:0F:11:22:30 was already programmed (line 3 of the log: "),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("ERROR: Serial number 000000A1 was already programmed (line 2 of the log: "),
+  EXPECT_NE(r.out.find("ERROR: Serial number 000000A1 was already programmed (line 3 of the log: "),
             std::string::npos)
       << r.out;
   EXPECT_FALSE(test::FileExists(second.TracePath())) << "the device was opened";
@@ -172,7 +180,7 @@ TEST(ProductionRecord, DuplicateGuardRefusesAnIdentityTheLogRecords) {
   // A rework of the returned unit programs its own identity again.
   r = Program(second, log, {"-w", "-i", ini}, {{"ORN5300_REWORK", "1"}});
   EXPECT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_NE(r.out.find("Rework of the unit programmed at line 2 of the log"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Rework of the unit programmed at line 3 of the log"), std::string::npos) << r.out;
 
   // But not with another unit's serial number.
   test::WriteFile(ini, IniWithMac("00:80:0F:11:22:30", "000000B7"));
@@ -235,13 +243,15 @@ TEST(ProductionRecord, StationsSharingOneLog) {
   EXPECT_EQ(programmed.size(), static_cast<size_t>(kStations - 1));
 }
 
-// A run killed at any byte of its append, or whose append fails there,
-// leaves a log that the next run appends to and every reader reads: the
-// earlier records whole, the cut line alone on its line, the next record
-// whole. A record that could not be written makes a successful run fail.
+// A run killed at any byte of its start line or its record, or whose
+// append fails there, leaves a log that the next run appends to and every
+// reader reads: the earlier records whole, the cut line alone on its line,
+// the next record whole. A unit whose device was written is in the log
+// either way, so the guard refuses its identity. A run that cannot write
+// its start line does not program; one that cannot write its record fails.
 TEST(ProductionRecord, CrashOrFullDiskAtEveryByteOfAnAppend) {
   // Earlier records make the log larger than any other file a run writes,
-  // so the limit cuts only the append.
+  // so the limit cuts only the appends.
   std::string earlier = RecordHeaderLine();
   for (int i = 0; i < 120; ++i) {
     char mac[18], serial[16];
@@ -252,9 +262,10 @@ TEST(ProductionRecord, CrashOrFullDiskAtEveryByteOfAnAppend) {
     earlier += FormatRecordLine(r);
   }
   const long long base = static_cast<long long>(earlier.size());
-  constexpr long long kLongestRecord = 260;
+  constexpr long long kLongestAppends = 420;  // a start line and a record
+  const Bytes blank(512, 0xFF);
   for (bool crash : {true, false}) {
-    for (long long limit = base; limit <= base + kLongestRecord; ++limit) {
+    for (long long limit = base; limit <= base + kLongestAppends; ++limit) {
       if (!crash && limit % 8 != 0) continue;
       SimDevice dev;
       const std::string log = dev.dir.File("production.csv");
@@ -263,21 +274,32 @@ TEST(ProductionRecord, CrashOrFullDiskAtEveryByteOfAnAppend) {
       const auto cut = Program(dev, log, {"-w", "-i", "station.ini", "-N"}, {}, test::RunLimits{limit, !crash, false});
       const std::string where = std::string(crash ? "killed" : "failing") + " at byte " + std::to_string(limit);
       const LogContents after_cut = ReadLog(log);
-      const bool whole = after_cut.records.size() == 121u;
-      // Cut just before its LF, the record is complete but for its end.
-      const bool all_but_the_end = !whole && test::ReadFile(log).back() == '\r';
+      const bool programmed = dev.Memory("eeprom") != blank && !dev.Memory("eeprom").empty();
+      const bool recorded = after_cut.records.size() == 121u;
+      // Cut inside its last field or just before its LF, the record holds
+      // every column; the next append ends its line.
+      const std::string text = test::ReadFile(log);
+      ProductionRecord last;
+      const bool all_but_the_end = !recorded && !text.empty() && text.back() != '\n' &&
+                                   ParseRecordLine(text.substr(text.rfind('\n') + 1), last) && !IsStartLine(last);
       if (!crash) {
-        EXPECT_EQ(cut.exit_code, whole ? 0 : 15) << where << "\n" << cut.out;
-        if (!whole) {
-          EXPECT_NE(cut.out.find("ERROR: Cannot write this run's record"), std::string::npos) << where;
-        }
+        EXPECT_EQ(cut.exit_code, recorded ? 0 : programmed ? 15 : 3) << where << "\n" << cut.out;
+      }
+      if (programmed) {
+        uint32_t error = 0;
+        auto opened = platform::OpenSharedLog(log, error);
+        ASSERT_TRUE(opened);
+        IdentityHistory history;
+        ASSERT_TRUE(ReadIdentityHistory(*opened, "00:80:0F:11:22:30", "000000A1", history));
+        EXPECT_TRUE(history.mac_programmed || !history.unfinished.empty())
+            << where << ": the unit was written and the log does not guard its identity";
       }
       // The next station's run appends behind whatever was left.
       test::WriteFile(dev.dir.File("next.ini"), IniWithMac("00:80:0F:11:22:90", "000000F1"));
       const auto next = Program(dev, log, {"-w", "-i", "next.ini"});
       ASSERT_EQ(next.exit_code, 0) << where << "\n" << next.out;
       const LogContents contents = ReadLog(log);
-      ASSERT_EQ(contents.records.size(), whole || all_but_the_end ? 122u : 121u) << where;
+      ASSERT_EQ(contents.records.size(), recorded || all_but_the_end ? 122u : 121u) << where;
       EXPECT_LE(contents.damaged, 1) << where;
       EXPECT_EQ(contents.records.back().mac, "00:80:0F:11:22:90") << where;
       EXPECT_EQ(contents.records[119].serial, "C119") << where;

@@ -3,7 +3,6 @@
 // identity never programs a device, files the user may not write are never
 // replaced, and the identity lock is let go as soon as the file is written.
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_lock.h"
 #include "tests/e2e/eeprom_e2e_support.h"
 
 namespace {
@@ -240,9 +240,14 @@ TEST(ProvisioningSafety, IdentityLockIsReleasedBeforeTheLinkStage) {
   for (int i = 0; i < 1000 && !done; ++i) {
     if (!updated) updated = test::ReadFile(ini) != e2e::IniText();
     if (updated) {
-      const int fd = open((ini + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+      const int fd = open(ini.c_str(), O_RDWR | O_CLOEXEC);
       if (fd >= 0) {
-        const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+        struct flock region {};
+        region.l_type = F_WRLCK;
+        region.l_whence = SEEK_SET;
+        region.l_start = static_cast<off_t>(platform::kFileLockOffset);
+        region.l_len = 1;
+        const bool free = fcntl(fd, F_OFD_SETLK, &region) == 0;
         close(fd);
         lock_taken_during_the_run = free && !done;
         if (free) break;

@@ -244,7 +244,9 @@ TEST_F(SteppingStageTest, BinaryFileIsRewrittenInTheFormTheLoaderReads) {
   RunSettings rs = Written(image, end);
   rs.BinaryFileName = dir.File("no/such/folder/image.bin");
   const std::string out = CaptureStdout([&] { EXPECT_EQ(RunSteppingStage(rs, image), 10); });
-  EXPECT_EQ(out, "ERROR: Couldn't create file " + *rs.BinaryFileName + "\n");
+  EXPECT_EQ(out, "ERROR: The binary file " + *rs.BinaryFileName +
+                     " could not be rewritten (error 2); it still holds the previous image\n"
+                     "ERROR: Couldn't create file " + *rs.BinaryFileName + "\n");
 }
 
 }  // namespace

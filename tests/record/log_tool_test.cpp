@@ -102,8 +102,10 @@ TEST_F(LogOfAStation, SummaryCountsWhatTheRunsDid) {
   EXPECT_EQ(doc["schema_version"], 1);
   EXPECT_EQ(doc["tool"], "orn5300log");
   EXPECT_EQ(doc["log"], log_);
-  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total":7,"header":1,"records":6,"damaged":0,
+  // Each run that reached the device wrote a start line before it.
+  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total":12,"header":1,"records":6,"start_lines":5,"damaged":0,
       "damaged_lines":[],"unterminated_last_line":false})"));
+  EXPECT_EQ(doc["unfinished_runs"], nlohmann::json::array());
   EXPECT_EQ(doc["exit_codes"], nlohmann::json::parse(R"({"0":5,"10":1})"));
   EXPECT_EQ(doc["verify"], nlohmann::json::parse(R"({"passed":5,"not run":1})"));
   EXPECT_EQ(doc["units"], 4);
@@ -127,18 +129,19 @@ TEST_F(LogOfAStation, AReworkIsNoDuplicateAndShowFindsTheUnitsRecords) {
 
   const test::RunResult show = Log({"show", "--mac", "00-80-0f-11-22-33"});
   EXPECT_EQ(show.exit_code, 0);
-  EXPECT_EQ(show.out.rfind("line 5\n  time_utc       ", 0), 0u) << show.out;
-  EXPECT_NE(show.out.find("\n\nline 6\n"), std::string::npos);
+  EXPECT_EQ(show.out.rfind("line 8\n  time_utc       ", 0), 0u) << show.out;
+  EXPECT_NE(show.out.find("  verify         started\n  exit_code\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("\n\nline 11\n"), std::string::npos);
   EXPECT_NE(show.out.find("  exit_code      10\n  error          MAC address 00:80:0F:11:22:33 was already programmed"),
             std::string::npos);
 
   const nlohmann::json doc = nlohmann::json::parse(Log({"show", "--json", "--serial", "000000a4"}).out);
   EXPECT_EQ(doc["query"], nlohmann::json::parse(R"({"serial":"000000A4"})"));
-  ASSERT_EQ(doc["records"].size(), 3u);
-  EXPECT_EQ(doc["records"][1]["line"], 6);
-  EXPECT_EQ(doc["records"][1]["rework"], "yes");
-  EXPECT_EQ(doc["records"][2]["verify"], "not run");
-  EXPECT_EQ(doc["records"][2]["exit_code"], "10");
+  ASSERT_EQ(doc["records"].size(), 5u);  // two runs with their start lines, and a refused run
+  EXPECT_EQ(doc["records"][3]["line"], 11);
+  EXPECT_EQ(doc["records"][3]["rework"], "yes");
+  EXPECT_EQ(doc["records"][4]["verify"], "not run");
+  EXPECT_EQ(doc["records"][4]["exit_code"], "10");
 
   const test::RunResult none = Log({"show", "--serial", "A4"});
   EXPECT_EQ(none.exit_code, 1);
@@ -151,21 +154,25 @@ TEST_F(LogOfAStation, ACrashAndASecondProgrammingShowUp) {
   // the first unit's identity again on another station (the next append
   // starts on a line of its own).
   std::string text = test::ReadFile(log_);
-  const size_t second = text.find("\r\n") + 2;
+  const size_t second = text.find("\r\n", text.find("\r\n") + 2) + 2;  // line 3: the first run's record
   std::string again = text.substr(second, text.find("\r\n", second) + 2 - second);
   again.replace(again.find("," + host_ + ","), host_.size() + 2, ",ST99,");
-  text += again.substr(0, 40) + "\r\n" + again + again.substr(0, 30);
+  // And a run killed while it programmed: its start line and nothing after.
+  std::string started = text.substr(text.find("\r\n") + 2, second - text.find("\r\n") - 2);
+  started.replace(started.find("00:80:0F:11:22:30"), 17, "00:80:0F:11:22:99");
+  started.replace(started.find("," + host_ + ","), host_.size() + 2, ",ST99,");
+  text += again.substr(0, 40) + "\r\n" + again + started + again.substr(0, 30);
   test::WriteFile(log_, text);
 
   const test::RunResult dup = Log({"duplicates"});
   EXPECT_EQ(dup.exit_code, 1);
-  EXPECT_NE(dup.out.find("MAC address 00:80:0F:11:22:30: 2 successful records (duplicate)\n  line 2: "),
+  EXPECT_NE(dup.out.find("MAC address 00:80:0F:11:22:30: 2 successful records (duplicate)\n  line 3: "),
             std::string::npos)
       << dup.out;
-  EXPECT_NE(dup.out.find("  line 9: " + again.substr(0, 20) + " on ST99, MAC address 00:80:0F:11:22:30"),
+  EXPECT_NE(dup.out.find("  line 14: " + again.substr(0, 20) + " on ST99, MAC address 00:80:0F:11:22:30"),
             std::string::npos);
   EXPECT_EQ(dup.err, "orn5300log: " + log_ +
-                         ": 2 damaged lines skipped (lines 8, 10; the last line has no line end)\n");
+                         ": 2 damaged lines skipped (lines 13, 16; the last line has no line end)\n");
 
   const nlohmann::json doc = nlohmann::json::parse(Log({"duplicates", "--json"}).out);
   EXPECT_EQ(doc["duplicates"], 2);  // the MAC address and the serial number
@@ -175,7 +182,12 @@ TEST_F(LogOfAStation, ACrashAndASecondProgrammingShowUp) {
 
   const nlohmann::json summary = nlohmann::json::parse(Log({"summary", "--json"}).out);
   EXPECT_EQ(summary["lines"]["damaged"], 2);
-  EXPECT_EQ(summary["lines"]["damaged_lines"], nlohmann::json::parse("[8,10]"));
+  EXPECT_EQ(summary["lines"]["damaged_lines"], nlohmann::json::parse("[13,16]"));
+  ASSERT_EQ(summary["unfinished_runs"].size(), 1u);
+  EXPECT_EQ(summary["unfinished_runs"][0]["line"], 15);
+  EXPECT_EQ(summary["unfinished_runs"][0]["mac"], "00:80:0F:11:22:99");
+  EXPECT_EQ(summary["unfinished_runs"][0]["host"], "ST99");
+  EXPECT_NE(Log({"summary"}).out.find("Unfinished runs    1: line 15 00:80:0F:11:22:99 on ST99\n"), std::string::npos);
   EXPECT_EQ(summary["lines"]["unterminated_last_line"], true);
   EXPECT_EQ(summary["stations"].size(), 2u);
   EXPECT_EQ(summary["units"], 4);
