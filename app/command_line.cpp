@@ -15,7 +15,6 @@
 #include "config/ini_reader.h"
 #include "config/ini_schema.h"
 #include "provision/binary_image.h"
-#include "provision/identity_file.h"
 
 namespace {
 
@@ -395,7 +394,7 @@ int ApplyOverrides(RunSettings& rs, Overrides& ov) {
 
 // The combination checks after the scan, the INI file, the overrides and
 // the GPIO wake check.
-int CheckAfterScan(RunSettings& rs, Overrides& ov) {
+int CheckAfterScan(RunSettings& rs, Overrides& ov, const std::function<int(RunSettings&)>& before_files) {
   const int32_t code = rs.CommandCode;
   // An image file is generated without a device: a command that needs one
   // cannot run in the same invocation.
@@ -441,17 +440,18 @@ int CheckAfterScan(RunSettings& rs, Overrides& ov) {
     if (ov.mac_increment > 0) return InvalidCommandLine("Must specify -N option with -m \n");
     if (ov.serial_increment > 0) return InvalidCommandLine("Must specify -N option with -s \n");
   }
-  // A run that writes the stepped identity back holds the identity file's
-  // lock from the read of the file until its write-back is done.
-  const int locked = LockIdentityFile(rs);
-  if (locked != kParseOk) return locked;
+  // The caller's step before the files are read (the run locks the file it
+  // will write the next identity back into).
+  if (before_files) {
+    const int before = before_files(rs);
+    if (before != kParseOk) return before;
+  }
   int result = kParseOk;
   if (rs.IniFileName && ReadIniFile(rs.IniFileName->c_str(), rs) != 0) {
     result = kExitInvalidCommandLine;
   } else if (code != kCmdRead) {
     result = ApplyOverrides(rs, ov);
   }
-  if (result == kParseOk) result = CheckIdentityFileLocked(rs);
   if (CheckGpioWakeConfig(rs) != 0) result = kExitCheckFailed;
   return result;
 }
@@ -535,7 +535,8 @@ void PrintUsage(const char* program, bool advanced) {
   }
 }
 
-int ParseCommandLine(int argc, char** argv, RunSettings& rs, RequestChannel& ch) {
+int ParseCommandLine(int argc, char** argv, RunSettings& rs, RequestChannel& ch,
+                     const std::function<int(RunSettings&)>& before_files) {
   rs = RunSettings{};  // zero-filled, EEPROM size 512, VendorID 0x1F7B, ProductID 0x5300
   rs.markers.Clear();
   const char* program = argc > 0 && argv != nullptr && argv[0] != nullptr ? argv[0] : "orn5300cli";
@@ -551,5 +552,5 @@ int ParseCommandLine(int argc, char** argv, RunSettings& rs, RequestChannel& ch)
     const int result = HandleOption(letter, value, program, rs, ov, done);
     if (result != kParseOk || done) return result;
   }
-  return CheckAfterScan(rs, ov);
+  return CheckAfterScan(rs, ov, before_files);
 }

@@ -15,7 +15,6 @@
 #include "eeprom/eeprom_flows.h"
 #include "eeprom/image_file.h"
 #include "eeprom/otp_flows.h"
-#include "provision/identity_file.h"
 #include "provision/provisioning.h"
 #include "mcu/mcu_download.h"
 #include "net/network_stages.h"
@@ -44,15 +43,17 @@ void PrintBanner() {
 // Memory commands (write, read, none) in their stages: (a) EEPROM size,
 // (b) the one memory flow or the image file, (c) identity stepping, link
 // mode and the network test.
-int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, ProductionLogSession* record) {
+int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, UnitHandout* handout) {
   const int size_code = FixEepromSize(ch, rs);
   if (size_code != kExitSuccess) return size_code;
 
   const int32_t code = rs.CommandCode;
-  // The log says which unit this run programs before the device is
-  // written, so that a run killed from here on still leaves its trace.
-  if (code == kCmdWrite && record != nullptr && !RecordProgrammingStart(rs, *record)) {
-    return kExitInvalidCommandLine;
+  // The identity is handed out, and the record says which unit this run
+  // programs, before the device is written: a run killed from here on
+  // still leaves its trace.
+  if (code == kCmdWrite && handout != nullptr) {
+    const int started = StartProgramming(rs, *handout);
+    if (started != kExitSuccess) return started;
   }
   StageResult memory;
   if (code == kCmdRead || code == kCmdWrite) {
@@ -64,7 +65,7 @@ int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, Pr
   } else if (rs.TargetFileName) {
     return GenerateImageFile(rs, image);
   }
-  if (record != nullptr) UpdateStopRecord(rs, *record);
+  if (handout != nullptr) UpdateProductionRecord(rs, *handout);
   if (!memory.continue_run) return memory.exit_code;
   // A memory stage that goes on despite a failure (a save file written
   // short) keeps its code: later stages that pass do not hide it.
@@ -73,11 +74,9 @@ int RunMemoryCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, Pr
     return memory_code != kExitSuccess ? memory_code : later;
   };
 
-  if (rs.IncrementRequested && code == kCmdWrite) {
-    const int stepping = RunSteppingStage(rs, image);
-    // Other stations may take the next identity now, while this one goes
-    // on with its link and network tests.
-    ReleaseIdentityFile(rs);
+  if (code == kCmdWrite) {
+    UnitHandout direct;  // no source given: the identity file of the run
+    const int stepping = CommitIdentity(rs, image, handout != nullptr ? *handout : direct);
     if (stepping != kExitSuccess) return first_failure(stepping);
   }
 
@@ -127,7 +126,7 @@ void BuildDefaultFileName(RunSettings& rs) {
               std::strlen(rs.ModelFilePrefix.data()));
 }
 
-int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, ProductionLogSession* record) {
+int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, UnitHandout* handout) {
   // The device commands print their own messages; a station script learns
   // of a failure from the exit code.
   auto device_command = [](bool ok) { return ok ? kExitSuccess : kExitDeviceCommand; };
@@ -149,22 +148,20 @@ int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, Pro
     case kCmdMcuParameters:
       return device_command(RunMcuDownload(ch, rs));
     default:
-      return RunMemoryCommand(ch, rs, image, record);
+      return RunMemoryCommand(ch, rs, image, handout);
   }
 }
 
-int CheckBeforeDevice(RunSettings& rs) {
+int CheckBeforeDevice(RunSettings& rs, UnitHandout& handout) {
   const int loopback = CheckLoopbackLinkMode(rs);
   if (loopback != kExitSuccess) return loopback;
-  const int identity = CheckIdentityCanBeStored(rs);
-  if (identity != kExitSuccess) return identity;
-  return kExitSuccess;
+  return CheckIdentitySource(rs, handout);
 }
 
 namespace {
 
 // Opens the device, identifies the chip and runs the command.
-int RunOnDevice(RequestChannel& ch, RunSettings& rs, ProductionLogSession& record) {
+int RunOnDevice(RequestChannel& ch, RunSettings& rs, UnitHandout& handout) {
   std::unique_ptr<platform::DeviceControl> device;
   if (rs.TargetFileName) {
     // Image generation: no device; the model comes from -d.
@@ -192,7 +189,7 @@ int RunOnDevice(RequestChannel& ch, RunSettings& rs, ProductionLogSession& recor
 
   auto image = std::make_unique<ImageBuffer>();
   image->fill(0);
-  const int code = DispatchCommand(ch, rs, *image, &record);
+  const int code = DispatchCommand(ch, rs, *image, &handout);
   ch.device = nullptr;
   device.reset();  // closes the device (a simulated one saves its state)
   return code;
@@ -206,19 +203,22 @@ int RunProgram(int argc, char** argv) {
   FirstErrorRecorder first_error;
   PrintBanner();
 
-  const int parsed = ParseCommandLine(argc, argv, *rs, *ch);
+  // The identity source is opened between the options and the files: the
+  // identity file is locked before anything reads it.
+  UnitHandout handout;
+  const int parsed =
+      ParseCommandLine(argc, argv, *rs, *ch, [&handout](RunSettings& s) { return OpenIdentitySource(s, handout); });
   if (parsed == kParseUsagePrinted) return kExitSuccess;
   if (parsed != 0) {
-    // An identity file the run could not rewrite is refused by the parse,
-    // which reads it, but it is no parameter error.
+    // An identity file the run could not rewrite is refused before it is
+    // read, but it is no parameter error.
     if (parsed != kExitIdentity) PrintError("Parameter Error (use -h for help)\n");
     return parsed;
   }
 
   // A programming run records itself from here on, refused runs included.
-  ProductionLogSession record;
-  int code = BeginProductionRecord(*rs, *ch, record);
-  if (code == kExitSuccess) code = CheckBeforeDevice(*rs);
-  if (code == kExitSuccess) code = RunOnDevice(*ch, *rs, record);
-  return FinishProductionRecord(*rs, record, code, first_error.text());
+  int code = BeginProductionRecord(*rs, *ch, handout);
+  if (code == kExitSuccess) code = CheckBeforeDevice(*rs, handout);
+  if (code == kExitSuccess) code = RunOnDevice(*ch, *rs, handout);
+  return FinishProductionRecord(*rs, handout, code, first_error.text());
 }

@@ -27,16 +27,17 @@ void BuildDefaultFileName(RunSettings& rs);
 
 // Runs the command of the run and returns the exit code. `ch.device` is
 // null when only an image file is generated.
-struct ProductionLogSession;
+// `handout` (when given) is the run's identity source and production
+// record; without it a -N run steps the identity file directly.
+struct UnitHandout;
 
-int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image,
-                    ProductionLogSession* record = nullptr);
+int DispatchCommand(RequestChannel& ch, RunSettings& rs, ImageBuffer& image, UnitHandout* handout = nullptr);
 
 // The refusals after a successful parse and before the device is opened:
 // a loopback test that cannot run (8), an identity that could not be
-// stepped or stored after programming (10). 0, or the exit code after the
-// messages.
-int CheckBeforeDevice(RunSettings& rs);
+// handed out, or stepped and stored after programming (10). 0, or the exit
+// code after the messages.
+int CheckBeforeDevice(RunSettings& rs, UnitHandout& handout);
 
 // The whole run behind main(): banner, parse, device, dispatch. Returns
 // the exit code.

@@ -28,6 +28,8 @@ bool ReworkRequested() {
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
+bool Programs(const RunSettings& rs) { return rs.CommandCode == kCmdWrite && !rs.TargetFileName; }
+
 // The record's columns that tell what the run did to the device.
 void FillOutcome(const RunSettings& rs, ProductionRecord& r) {
   if (const ChipModel* model = FindChipModel(rs.ChipIdValue)) {
@@ -46,62 +48,82 @@ void FillOutcome(const RunSettings& rs, ProductionRecord& r) {
 
 }  // namespace
 
-int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch,
-                          ProductionLogSession& session) {
-  const char* path = std::getenv(kLogVariable);
-  if (path == nullptr || *path == '\0' || rs.CommandCode != kCmdWrite || rs.TargetFileName) return 0;
-  ProductionRecord& r = session.record;
+int OpenIdentitySource(RunSettings& rs, UnitHandout& handout) {
+  handout.source = MakeFileIdentitySource();
+  return handout.source->Open(rs);
+}
+
+int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch, UnitHandout& handout) {
+  if (!Programs(rs)) return kExitSuccess;
+  if (!handout.source) handout.source = MakeFileIdentitySource();
+  const char* log = std::getenv(kLogVariable);
+  if (log != nullptr && *log != '\0') handout.sinks.push_back(MakeProductionLogSink(log));
+
+  ProductionRecord& r = handout.unit;
   r.host = platform::HostName();
   r.adapter = std::to_string(ch.adapter_index);
   r.memory = rs.OtpMode ? "OTP" : "EEPROM";
   r.source_file = rs.BinaryFileName ? *rs.BinaryFileName : rs.IniFileName.value_or("");
-  r.mac = MacText(rs.CurrentMacAddress);
-  r.serial = rs.CurrentSerialNumber.value_or("");
+  const bool known = handout.source->KnownBeforeDevice();
+  if (known) {
+    r.mac = MacText(rs.CurrentMacAddress);
+    r.serial = rs.CurrentSerialNumber.value_or("");
+  }
   r.verify = "not run";
   r.rework = ReworkRequested() ? "yes" : "no";
   r.tool_version = ORN_VERSION_STRING;
-  return OpenProductionLog(path, ReworkRequested(), session);
-}
-
-bool RecordProgrammingStart(const RunSettings& rs, ProductionLogSession& session) {
-  if (!session.file) return true;
-  FillOutcome(rs, session.record);
-  session.record.bytes_written = std::to_string(0);
-  if (!AppendStartLine(session)) return false;
-  UpdateStopRecord(rs, session);
-  return true;
-}
-
-void UpdateStopRecord(const RunSettings& rs, ProductionLogSession& session) {
-  if (!session.file || !session.started) return;
-  std::array<std::string, platform::kStopKinds> lines;
-  for (size_t i = 0; i < platform::kStopKinds; ++i) {
-    const auto kind = static_cast<platform::StopKind>(i);
-    ProductionRecord r = session.record;
-    FillOutcome(rs, r);
-    r.time_utc.clear();
-    r.exit_code = std::to_string(platform::StopExitCode(kind));
-    r.error = "The run was stopped by ";
-    r.error += platform::StopText(kind);
-    // Everything after the first column, which the stop fills in.
-    const std::string line = FormatRecordLine(r);
-    lines[i] = line.substr(line.find(','));
+  for (auto& sink : handout.sinks) {
+    const int code = sink->Begin(r, known, ReworkRequested());
+    handout.began = true;
+    if (code != kExitSuccess) return code;
   }
-  session.file->ArmStopRecord(lines);
+  handout.began = true;
+  return kExitSuccess;
 }
 
-int FinishProductionRecord(const RunSettings& rs, ProductionLogSession& session, int exit_code,
+int CheckIdentitySource(RunSettings& rs, UnitHandout& handout) {
+  if (!Programs(rs)) return kExitSuccess;
+  if (!handout.source) handout.source = MakeFileIdentitySource();
+  return handout.source->Check(rs);
+}
+
+int StartProgramming(RunSettings& rs, UnitHandout& handout) {
+  if (!handout.source) return kExitSuccess;
+  FillOutcome(rs, handout.unit);
+  handout.unit.bytes_written = std::to_string(0);
+  const int taken = handout.source->Take(rs, handout.unit);
+  if (taken != kExitSuccess) return taken;
+  for (auto& sink : handout.sinks) {
+    const int code = sink->Start(handout.unit);
+    if (code != kExitSuccess) return code;
+  }
+  return kExitSuccess;
+}
+
+void UpdateProductionRecord(const RunSettings& rs, UnitHandout& handout) {
+  FillOutcome(rs, handout.unit);
+  for (auto& sink : handout.sinks) sink->Update(handout.unit);
+}
+
+int CommitIdentity(RunSettings& rs, ImageBuffer& image, UnitHandout& handout) {
+  if (!handout.source) handout.source = MakeFileIdentitySource();
+  const int code = handout.source->Commit(rs, image);
+  // Other stations may take the next identity now, while this one goes on
+  // with its link and network tests.
+  handout.source->Release(rs);
+  return code;
+}
+
+int FinishProductionRecord(const RunSettings& rs, UnitHandout& handout, int exit_code,
                            const std::string& first_error) {
-  if (!session.file) return exit_code;
-  // A stop from outside from here on waits for this record, then ends the
-  // run; one that came first has written its record and ended it.
-  platform::StopHold hold;
-  session.file->DisarmStopRecord();
-  ProductionRecord& r = session.record;
+  if (!handout.began || handout.sinks.empty()) return exit_code;
+  ProductionRecord& r = handout.unit;
   r.time_utc = UtcNow();
   FillOutcome(rs, r);
   r.exit_code = std::to_string(exit_code & 0xFF);
   r.error = first_error;
-  if (AppendProductionRecord(session)) return exit_code;
+  bool kept = true;
+  for (auto& sink : handout.sinks) kept = sink->Finish(r) && kept;
+  if (kept) return exit_code;
   return exit_code == kExitSuccess ? kExitRecord : exit_code;
 }

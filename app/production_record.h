@@ -1,38 +1,63 @@
-// The production record of a run that programs an EEPROM or OTP: which
-// identity went to which unit, when, on which station, with which image and
-// with what result, appended to the log that ORN5300_LOG names.
+// The identity hand-out and the production record of a run that programs
+// an EEPROM or OTP: which identity source the run takes its MAC address
+// and serial number from, which sinks record the unit (the production log
+// that ORN5300_LOG names), and the record itself: which identity went to
+// which unit, when, on which station, with which image and with what
+// result.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/run_settings.h"
 #include "driver/request_channel.h"
 #include "provision/production_log.h"
+#include "provision/unit_identity.h"
 
 // The environment variables of the production record.
 constexpr const char* kLogVariable = "ORN5300_LOG";
 constexpr const char* kReworkVariable = "ORN5300_REWORK";
 
-// Before the device is touched: when the run programs and ORN5300_LOG names
-// a log, opens it, runs the duplicate guard and claims the identity. 0, or
-// the exit code after the messages (3: the log cannot be used; 10: the
-// identity was programmed before or is being programmed).
-int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch,
-                          ProductionLogSession& session);
+// A run's identity source, its sinks and its record as it grows.
+struct UnitHandout {
+  std::unique_ptr<IdentitySource> source;
+  std::vector<std::unique_ptr<UnitSink>> sinks;
+  ProductionRecord unit;
+  bool began = false;  // the sinks' Begin succeeded: Finish records the run
+};
 
-// Just before the device is written: appends the start line that says this
-// run programs the unit, and from then on a stop from outside (Ctrl+C,
-// SIGTERM, a closed console) appends the run's record before the process
-// ends. True when the run may write the device; false after a message when
-// the log cannot take the line.
-bool RecordProgrammingStart(const RunSettings& rs, ProductionLogSession& session);
+// After the options were read and before any file is: chooses the run's
+// identity source and opens it (for -w with -N: locks the identity file).
+// 0, or the exit code after the messages.
+int OpenIdentitySource(RunSettings& rs, UnitHandout& handout);
 
-// After each stage that changes what the device holds: the record a stop
-// appends from now on says so.
-void UpdateStopRecord(const RunSettings& rs, ProductionLogSession& session);
+// Before the device is opened, when the run programs: the sinks begin (the
+// production log's duplicate guard). 0, or the exit code after the
+// messages (3: a record cannot be kept; 10: the identity was programmed
+// before or is being programmed).
+int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch, UnitHandout& handout);
+
+// Before the device is opened, when the run programs: the source checks
+// that an identity can be handed out and the next one stored. 0, or the
+// exit code after the messages (10 when it cannot).
+int CheckIdentitySource(RunSettings& rs, UnitHandout& handout);
+
+// Just before the device is written: the source hands out the identity and
+// the sinks record that this run programs the unit, so that a run killed
+// from here on still leaves its trace. 0, or the exit code after a message;
+// the device must not be written then.
+int StartProgramming(RunSettings& rs, UnitHandout& handout);
+
+// After each stage that changes what the device holds.
+void UpdateProductionRecord(const RunSettings& rs, UnitHandout& handout);
+
+// After a verified write: the source moves on to the next identity, then
+// lets other stations have it. 0, or the exit code after a message.
+int CommitIdentity(RunSettings& rs, ImageBuffer& image, UnitHandout& handout);
 
 // At the end of the run: completes the record with what the run did and its
-// exit code and appends it. Returns the run's exit code, or 15 when the run
-// had succeeded but its record could not be written.
-int FinishProductionRecord(const RunSettings& rs, ProductionLogSession& session, int exit_code,
+// exit code and hands it to the sinks. Returns the run's exit code, or 15
+// when the run had succeeded but its record could not be kept.
+int FinishProductionRecord(const RunSettings& rs, UnitHandout& handout, int exit_code,
                            const std::string& first_error);

@@ -1,6 +1,7 @@
 #include "provision/production_log.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -440,7 +441,7 @@ bool ReadIdentityHistory(platform::SharedLog& log, const std::string& mac, const
 namespace {
 
 // The checks of OpenProductionLog while it holds the log's lock: 0, 3 or 10.
-int CheckUnderLock(const std::string& path, bool rework, ProductionLogSession& session) {
+int CheckUnderLock(const std::string& path, bool rework, bool identity_known, ProductionLogSession& session) {
   uint64_t size = 0;
   if (!session.file->Size(size) || (size == 0 && !session.file->Append(RecordHeaderLine()))) {
     PrintError("Cannot write the production log %s\n", path.c_str());
@@ -449,7 +450,11 @@ int CheckUnderLock(const std::string& path, bool rework, ProductionLogSession& s
 
   const ProductionRecord& r = session.record;
   IdentityHistory history;
-  if (!ReadIdentityHistory(*session.file, r.mac, r.serial, history)) {
+  // An identity not known yet (a pool's) is looked for under no name: the
+  // read still checks that the log is one this tool can append to.
+  const std::string mac = identity_known ? r.mac : std::string();
+  const std::string serial = identity_known ? r.serial : std::string();
+  if (!ReadIdentityHistory(*session.file, mac, serial, history)) {
     PrintError("Cannot read the production log %s\n", path.c_str());
     return kExitInvalidCommandLine;
   }
@@ -495,6 +500,7 @@ int CheckUnderLock(const std::string& path, bool rework, ProductionLogSession& s
       return kExitIdentity;
     }
   }
+  if (!identity_known) return 0;
   if (!session.file->TryClaim(ClaimKey("mac", MacKey(r.mac))) ||
       (!r.serial.empty() && !session.file->TryClaim(ClaimKey("serial", SerialKey(r.serial))))) {
     PrintError("MAC address %s or serial number %s is being programmed by another run right now\n",
@@ -540,7 +546,7 @@ bool AppendLine(ProductionLogSession& session, const std::string& line, const ch
 
 }  // namespace
 
-int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession& session) {
+int OpenProductionLog(const std::string& path, bool rework, bool identity_known, ProductionLogSession& session) {
   session.path = path;
   uint32_t error = 0;
   session.file = platform::OpenSharedLog(path, error);
@@ -552,7 +558,7 @@ int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession
     session.file.reset();
     return kExitInvalidCommandLine;
   }
-  const int code = CheckUnderLock(path, rework, session);
+  const int code = CheckUnderLock(path, rework, identity_known, session);
   session.file->Unlock();
   // A log that cannot be read, written or understood gets no record from
   // this run; a refused identity does, and the claims stay until the run
@@ -574,6 +580,23 @@ bool AppendStartLine(ProductionLogSession& session) {
   }
   session.started = true;
   return true;
+}
+
+void ArmStopRecord(ProductionLogSession& session) {
+  if (!session.file || !session.started) return;
+  std::array<std::string, platform::kStopKinds> lines;
+  for (size_t i = 0; i < platform::kStopKinds; ++i) {
+    const auto kind = static_cast<platform::StopKind>(i);
+    ProductionRecord r = session.record;
+    r.time_utc.clear();
+    r.exit_code = std::to_string(platform::StopExitCode(kind));
+    r.error = "The run was stopped by ";
+    r.error += platform::StopText(kind);
+    // Everything after the first column, which the stop fills in.
+    const std::string line = FormatRecordLine(r);
+    lines[i] = line.substr(line.find(','));
+  }
+  session.file->ArmStopRecord(lines);
 }
 
 bool AppendProductionRecord(ProductionLogSession& session) {

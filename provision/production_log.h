@@ -145,18 +145,24 @@ struct ProductionLogSession {
 };
 
 // Opens (creating with its header line when missing) and locks the log,
-// refuses a log this tool cannot read and an identity the log records as
-// programmed or as being programmed by a run that never finished (unless
-// `rework` and those records are this unit's: same MAC address and serial
-// number), and claims the identity against runs programming it at this
-// moment. 0; 3 after a message when the log cannot be opened, locked or
-// read, or its header or a line naming the identity has columns this tool
-// does not know; 10 after a message naming the earlier record or the claim.
-int OpenProductionLog(const std::string& path, bool rework, ProductionLogSession& session);
+// refuses a log this tool cannot read and (when `identity_known`) an
+// identity the log records as programmed or as being programmed by a run
+// that never finished (unless `rework` and those records are this unit's:
+// same MAC address and serial number), and claims the identity against
+// runs programming it at this moment. 0; 3 after a message when the log
+// cannot be opened, locked or read, or its header or a line naming the
+// identity has columns this tool does not know; 10 after a message naming
+// the earlier record or the claim.
+int OpenProductionLog(const std::string& path, bool rework, bool identity_known, ProductionLogSession& session);
 
 // Appends the session's record as a start line (time now, verify started,
 // no exit code) under the log's lock and flushes it. false after a message.
 bool AppendStartLine(ProductionLogSession& session);
+
+// From the start line on: the record a stop from outside (Ctrl+C, SIGTERM,
+// a closed console) appends before the run ends, made from the session's
+// record with the stop's exit code and error.
+void ArmStopRecord(ProductionLogSession& session);
 
 // Appends the session's record under the log's lock and flushes it. false
 // after a message when it cannot be written.

@@ -216,7 +216,7 @@ TEST_F(LogFile, GuardRefusesEveryFormOfARecordedIdentity) {
     ProductionLogSession session;
     session.record = Record(c.mac, c.serial, "not run");
     testing::internal::CaptureStdout();
-    const int code = OpenProductionLog(path, c.rework, session);
+    const int code = OpenProductionLog(path, c.rework, true, session);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(code, c.code) << c.name << "\n" << out;
     if (c.code == 3) {
