@@ -156,6 +156,12 @@ class LineDatabase {
   // changes); kDuplicate when another unit already holds the identity (it
   // came in from an INI file): the identity is then used up, so the next
   // run takes the following one; kConnectionLost; kFailed.
+  //
+  // The pool's counter is updated first: that locks the pool's row until
+  // the transaction ends on every engine (a row lock on PostgreSQL and SQL
+  // Server, the database's write lock on SQLite), so the read of the next
+  // identity that follows cannot race another reserver. A transaction that
+  // loses a deadlock or finds SQLite busy is tried again.
   Result Reserve(const std::string& pool, ProductionRecord& record, Reservation& reservation);
 
   // Records a unit whose identity came from elsewhere (an INI file, a

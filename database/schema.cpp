@@ -15,7 +15,7 @@ struct Types {
 Types TypesOf(Engine engine) {
   switch (engine) {
     case Engine::kPostgreSQL:
-      return {"VARCHAR(%d)", "TEXT", "TIMESTAMP"};
+      return {"VARCHAR(%d)", "TEXT", "TIMESTAMP WITH TIME ZONE"};
     case Engine::kSqlServer:
       return {"NVARCHAR(%d)", "NVARCHAR(4000)", "DATETIME2"};
     case Engine::kSQLite:

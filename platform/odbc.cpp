@@ -131,9 +131,14 @@ Error ReadDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const std::vector<std:
                                 message.back() == ' ' || message.back() == ';')) {
       message.pop_back();
     }
-    for (char& c : message) {
+    // One line: line ends and runs of blanks become one blank.
+    std::string line;
+    for (char c : message) {
       if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+      if (c == ' ' && !line.empty() && line.back() == ' ') continue;
+      line += c;
     }
+    message = line;
     const std::string sqlstate(reinterpret_cast<const char*>(state));
     if (error.sqlstate.empty()) error.sqlstate = sqlstate;
     if (!message.empty()) {
