@@ -14,7 +14,8 @@ BUILD_REL  ?= build-release
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-BASE_PKGS    = cmake make g++ ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev iproute2
+BASE_PKGS    = cmake make g++ ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev iproute2 \
+               unixodbc-dev odbcinst postgresql odbc-postgresql libsqliteodbc
 WINDOWS_PKGS = g++-mingw-w64-x86-64-posix nlohmann-json3-dev cmake ninja-build groff-base
 CLANG_PKGS   = clang-14
 # CPack's Debian generator with dpkg-shlibdeps, and lintian.

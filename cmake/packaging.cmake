@@ -6,7 +6,7 @@
 # - Windows: a zip file with one folder: the programs, README.txt,
 #   LICENSE.txt, COPYRIGHT.txt, examples\ and docs\ (the manual pages
 #   rendered as text), every text file with CR LF line ends.
-# orn5300img and orn5300log are packed when this tree builds them; manual pages and examples
+# orn5300img, orn5300log and orn5300db are packed when this tree builds them; manual pages and examples
 # are found by name, so new ones are packed without a change here.
 include(GNUInstallDirs)
 
@@ -17,7 +17,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(ORN_PROGRAMS orn5300cli orn5300sim)
-foreach(tool orn5300img orn5300log)
+foreach(tool orn5300img orn5300log orn5300db)
   if(TARGET ${tool})
     list(APPEND ORN_PROGRAMS ${tool})
   endif()

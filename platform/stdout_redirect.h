@@ -20,4 +20,8 @@ class StdoutToStderr {
   int saved_ = -1;  // duplicate of the original standard output, or -1
 };
 
+// Standard output takes bytes as they are: no LF becomes CR LF on Windows,
+// so that a CSV document keeps its CR LF line ends.
+void SetBinaryStdout();
+
 }  // namespace platform

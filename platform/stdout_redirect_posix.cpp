@@ -23,3 +23,9 @@ StdoutToStderr::~StdoutToStderr() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void SetBinaryStdout() {}
+
+}  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/stdout_redirect.h"
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -21,6 +22,15 @@ StdoutToStderr::~StdoutToStderr() {
   if (saved_ < 0) return;
   _dup2(saved_, _fileno(stdout));
   _close(saved_);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void SetBinaryStdout() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace platform
