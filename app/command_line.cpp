@@ -139,6 +139,12 @@ int RegisterOption(RunSettings& rs, CommandCode code, const char* value, const c
 // result is an error that ends the parse.
 int HandleOption(char letter, const char* value, const char* program, RunSettings& rs,
                  Overrides& ov, bool& done) {
+  if (letter != '\0' && std::strchr("MSNms", letter) != nullptr) {
+    const std::string option = std::string("-") + letter;
+    if (rs.IdentityOptions.find(option) == std::string::npos) {
+      rs.IdentityOptions += (rs.IdentityOptions.empty() ? "" : " ") + option;
+    }
+  }
   switch (letter) {
     case 'w':
     case 'r':

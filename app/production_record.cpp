@@ -7,6 +7,9 @@
 
 #include "app/dispatch.h"
 #include "core/exit_codes.h"
+#include "core/output.h"
+#include "database/line_database.h"
+#include "database/line_handout.h"
 
 namespace {
 
@@ -21,6 +24,11 @@ std::string UtcNow() {
   char text[21];
   platform::FormatUtcTime(static_cast<int64_t>(std::time(nullptr)), text);
   return text;
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 bool ReworkRequested() {
@@ -49,15 +57,31 @@ void FillOutcome(const RunSettings& rs, ProductionRecord& r) {
 }  // namespace
 
 int OpenIdentitySource(RunSettings& rs, UnitHandout& handout) {
-  handout.source = MakeFileIdentitySource();
+  const std::string pool = Environment(db::kPoolVariable);
+  if (pool.empty() || !Programs(rs)) {
+    handout.source = MakeFileIdentitySource();
+    return handout.source->Open(rs);
+  }
+  const std::string connection = Environment(db::kDatabaseVariable);
+  if (connection.empty()) {
+    PrintError("ORN5300_POOL names an identity pool, but ORN5300_DB names no line database\n");
+    return kExitInvalidCommandLine;
+  }
+  handout.line = db::MakeLineRun(connection);
+  handout.source = db::MakePoolSource(handout.line, pool);
   return handout.source->Open(rs);
 }
 
 int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch, UnitHandout& handout) {
   if (!Programs(rs)) return kExitSuccess;
   if (!handout.source) handout.source = MakeFileIdentitySource();
-  const char* log = std::getenv(kLogVariable);
-  if (log != nullptr && *log != '\0') handout.sinks.push_back(MakeProductionLogSink(log));
+  const std::string log = Environment(kLogVariable);
+  if (!log.empty()) handout.sinks.push_back(MakeProductionLogSink(log));
+  const std::string connection = Environment(db::kDatabaseVariable);
+  if (!connection.empty()) {
+    if (!handout.line) handout.line = db::MakeLineRun(connection);
+    handout.sinks.push_back(db::MakeTableSink(handout.line));
+  }
 
   ProductionRecord& r = handout.unit;
   r.host = platform::HostName();

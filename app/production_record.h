@@ -19,8 +19,13 @@
 constexpr const char* kLogVariable = "ORN5300_LOG";
 constexpr const char* kReworkVariable = "ORN5300_REWORK";
 
+namespace db {
+class LineRun;
+}
+
 // A run's identity source, its sinks and its record as it grows.
 struct UnitHandout {
+  std::shared_ptr<db::LineRun> line;  // the line database (ORN5300_DB), when the run uses it
   std::unique_ptr<IdentitySource> source;
   std::vector<std::unique_ptr<UnitSink>> sinks;
   ProductionRecord unit;
@@ -28,14 +33,15 @@ struct UnitHandout {
 };
 
 // After the options were read and before any file is: chooses the run's
-// identity source and opens it (for -w with -N: locks the identity file).
-// 0, or the exit code after the messages.
+// identity source and opens it: the pool ORN5300_POOL names in the line
+// database (connected here), else the INI file or binary image (for -w with
+// -N: locked here). 0, or the exit code after the messages.
 int OpenIdentitySource(RunSettings& rs, UnitHandout& handout);
 
 // Before the device is opened, when the run programs: the sinks begin (the
-// production log's duplicate guard). 0, or the exit code after the
-// messages (3: a record cannot be kept; 10: the identity was programmed
-// before or is being programmed).
+// production log's duplicate guard; the line database's connection). 0, or
+// the exit code after the messages (3: a record cannot be kept; 10: the
+// identity was programmed before or is being programmed).
 int BeginProductionRecord(const RunSettings& rs, const RequestChannel& ch, UnitHandout& handout);
 
 // Before the device is opened, when the run programs: the source checks

@@ -228,6 +228,10 @@ struct RunSettings {
   };
   ProgrammingOutcome Programmed;
 
+  // The options of the command line that set the identity or its stepping,
+  // in the order given, each once ("-M -N"): an identity pool refuses them.
+  std::string IdentityOptions;
+
   // The identity file of a run that writes the stepped identity back (-w
   // with -N): the binary image when one is named, else the INI file, with
   // every link resolved, so that stations reaching one file by different

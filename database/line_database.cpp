@@ -518,8 +518,11 @@ Result LineDatabase::RecordUnit(const Identity& identity, bool rework, Productio
   record.rework = rework ? "yes" : "no";
   if (rework) {
     Statement s(*connection_);
-    if (!s.Execute(UnitSelect() + "WHERE mac_key = ? AND guarded = 1 AND outcome = ?",
-                   {Value::Int(static_cast<int64_t>(identity.mac)), Value::Text(kOutcomeProgrammed)})) {
+    // The unit's earlier row: programmed, or still reserved by a run that
+    // was killed after it wrote the device.
+    if (!s.Execute(UnitSelect() + "WHERE mac_key = ? AND guarded = 1 AND outcome IN (?, ?)",
+                   {Value::Int(static_cast<int64_t>(identity.mac)), Value::Text(kOutcomeProgrammed),
+                    Value::Text(kOutcomeReserved)})) {
       return FromError("looking for the reworked unit");
     }
     if (!s.Fetch()) {
@@ -528,7 +531,7 @@ Result LineDatabase::RecordUnit(const Identity& identity, bool rework, Productio
       std::optional<EarlierUnit> holder = GuardingUnit(identity, lookup);
       if (!lookup.ok()) return lookup;
       Result refused = Make(Status::kReworkRefused,
-                            "a rework needs a programmed unit with MAC address " + record.mac +
+                            "a rework needs a programmed (or reserved) unit with MAC address " + record.mac +
                                 " and serial number " + identity.serial +
                                 (holder ? "; " + HeldText(identity, *holder) : "; there is none"));
       refused.earlier = std::move(holder);

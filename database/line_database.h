@@ -166,8 +166,10 @@ class LineDatabase {
 
   // Records a unit whose identity came from elsewhere (an INI file, a
   // binary image) as reserved. A rework (`rework`: ORN5300_REWORK=1) is
-  // allowed only when an earlier programmed unit has this MAC address and
-  // serial number, and its row guards nothing (the earlier unit's does);
+  // allowed only when an earlier unit that guards its identity (programmed,
+  // or reserved by a run killed after it wrote the device) has this MAC
+  // address and serial number, and its row guards nothing (the earlier
+  // unit's does);
   // any other unit is refused while another unit holds its MAC address or
   // serial number. Sets record.mac, record.serial and record.rework. kOk
   // with `reservation` filled; kDuplicate; kReworkRefused;

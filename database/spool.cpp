@@ -19,9 +19,11 @@ std::unique_ptr<platform::FileLock> LockSpool(const std::string& path, std::stri
   std::error_code ec;
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+  // The spool itself is locked (made first when missing): a delivery that
+  // rewrites it puts a new file in its place, which the next locker finds.
   uint32_t code = 0;
-  std::unique_ptr<platform::FileLock> lock =
-      platform::AcquireFileLock(path + ".lock", kSpoolLockWarnMs, [] {}, code);
+  std::unique_ptr<platform::FileLock> lock;
+  if (platform::OpenSharedLog(path, code)) lock = platform::LockSharedFile(path, kSpoolLockWarnMs, [] {}, code);
   if (!lock) error = "cannot lock the spool " + path + " (error " + std::to_string(code) + ")";
   return lock;
 }

@@ -7,8 +7,8 @@
 // columns of the production record, as one CSV line (RFC 4180) ending in
 // CR LF; '%', CR and LF inside a field are written as %25, %0D and %0A, so
 // that an entry never spans lines and a line cut short by a crash damages
-// no other entry. Processes of one station share it under the lock file
-// "<spool>.lock" beside it. Entries that can never be delivered (a damaged
+// no other entry. Processes of one station share it under a lock of the
+// spool file itself. Entries that can never be delivered (a damaged
 // line, a unit finished otherwise) move to "<spool>.rejected", so nothing
 // is dropped. It holds no connection string.
 #pragma once
