@@ -27,6 +27,13 @@ TEST(LogTool, CommandLine) {
   EXPECT_EQ(usage.exit_code, 2);
   EXPECT_EQ(usage.out, "");
   EXPECT_EQ(usage.err, "orn5300log: show needs --mac MAC or --serial SERIAL\n" + try_help);
+  // Asked for JSON, a refused command line is a document too.
+  const test::RunResult json_usage = LogTool({"show", "prod.csv", "--json"});
+  EXPECT_EQ(json_usage.exit_code, 2);
+  EXPECT_EQ(nlohmann::json::parse(json_usage.out),
+            nlohmann::json::parse(R"({"schema_version":2,"tool":"orn5300log","version":"1.0.9.0","command":"show",
+                "error":"show needs --mac MAC or --serial SERIAL","exit_code":2})"));
+  EXPECT_EQ(nlohmann::json::parse(LogTool({"--json", "--bogus"}).out)["command"], nullptr);
 }
 
 TEST(LogTool, AMissingLogIsAnErrorAndStaysMissing) {
@@ -99,20 +106,24 @@ TEST_F(LogOfAStation, SummaryCountsWhatTheRunsDid) {
                 "        6       5       1  0: 5, 10: 1\n");
 
   const nlohmann::json doc = nlohmann::json::parse(Log({"summary", "--json"}).out);
-  EXPECT_EQ(doc["schema_version"], 1);
+  EXPECT_EQ(doc["schema_version"], 2);
   EXPECT_EQ(doc["tool"], "orn5300log");
   EXPECT_EQ(doc["log"], log_);
-  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total":7,"header":1,"records":6,"damaged":0,
-      "damaged_lines":[],"unterminated_last_line":false})"));
+  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total_count":7,"header_count":1,"record_count":6,
+      "damaged_count":0,"damaged_lines":[],"unterminated_last_line":false})"));
+  EXPECT_EQ(doc["passed_count"], 5);
   EXPECT_EQ(doc["exit_codes"], nlohmann::json::parse(R"({"0":5,"10":1})"));
   EXPECT_EQ(doc["verify"], nlohmann::json::parse(R"({"passed":5,"not run":1})"));
-  EXPECT_EQ(doc["units"], 4);
-  EXPECT_EQ(doc["first_pass_units"], 4);
+  EXPECT_EQ(doc["unit_count"], 4);
+  EXPECT_EQ(doc["first_pass_unit_count"], 4);
   EXPECT_EQ(doc["first_pass_yield"], 1);
   ASSERT_EQ(doc["stations"].size(), 1u);
   EXPECT_EQ(doc["stations"][0]["host"], host_);
-  EXPECT_EQ(doc["stations"][0]["failed"], 1);
+  EXPECT_EQ(doc["stations"][0]["record_count"], 6);
+  EXPECT_EQ(doc["stations"][0]["failed_count"], 1);
   EXPECT_EQ(doc["exit_code"], 0);
+  // Nothing that counts shares a name with a list.
+  for (const char* list : {"records", "duplicates", "sources", "findings"}) EXPECT_FALSE(doc.contains(list)) << list;
 }
 
 TEST_F(LogOfAStation, AReworkIsNoDuplicateAndShowFindsTheUnitsRecords) {
@@ -138,7 +149,15 @@ TEST_F(LogOfAStation, AReworkIsNoDuplicateAndShowFindsTheUnitsRecords) {
   EXPECT_EQ(doc["records"][1]["line"], 6);
   EXPECT_EQ(doc["records"][1]["rework"], "yes");
   EXPECT_EQ(doc["records"][2]["verify"], "not run");
-  EXPECT_EQ(doc["records"][2]["exit_code"], "10");
+  // Numbers as numbers, the chip ID as text as orn5300img gives it, and an
+  // empty column as null.
+  EXPECT_EQ(doc["records"][2]["exit_code"], 10);
+  EXPECT_EQ(doc["records"][0]["adapter"], 0);
+  EXPECT_EQ(doc["records"][0]["bytes_written"], 512);
+  EXPECT_EQ(doc["records"][0]["chip_id"], "0x53000000");
+  EXPECT_EQ(doc["records"][0]["error"], nullptr);
+  EXPECT_EQ(doc["records"][2]["image_sha256"], nullptr);
+  EXPECT_EQ(doc["lines"]["record_count"], 6);
 
   const test::RunResult none = Log({"show", "--serial", "A4"});
   EXPECT_EQ(none.exit_code, 1);
@@ -168,17 +187,18 @@ TEST_F(LogOfAStation, ACrashAndASecondProgrammingShowUp) {
                          ": 2 damaged lines skipped (lines 8, 10; the last line has no line end)\n");
 
   const nlohmann::json doc = nlohmann::json::parse(Log({"duplicates", "--json"}).out);
-  EXPECT_EQ(doc["duplicates"], 2);  // the MAC address and the serial number
+  EXPECT_EQ(doc["duplicate_count"], 2);  // the MAC address and the serial number
+  EXPECT_EQ(doc["rework_count"], 2);  // the rework groups of the fourth unit
   EXPECT_EQ(doc["groups"][0]["kind"], "mac");
   EXPECT_EQ(doc["groups"][0]["rework_only"], false);
   EXPECT_EQ(doc["exit_code"], 1);
 
   const nlohmann::json summary = nlohmann::json::parse(Log({"summary", "--json"}).out);
-  EXPECT_EQ(summary["lines"]["damaged"], 2);
+  EXPECT_EQ(summary["lines"]["damaged_count"], 2);
   EXPECT_EQ(summary["lines"]["damaged_lines"], nlohmann::json::parse("[8,10]"));
   EXPECT_EQ(summary["lines"]["unterminated_last_line"], true);
   EXPECT_EQ(summary["stations"].size(), 2u);
-  EXPECT_EQ(summary["units"], 4);
+  EXPECT_EQ(summary["unit_count"], 4);
 }
 
 }  // namespace
