@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/sha256.h"
 #include "img_test_util.h"
 #include "support/sim_trace.h"
 #include "support/tool_runner.h"
@@ -28,6 +29,13 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   const std::string text = test::ReadFile(path);
   return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// The production log's image_sha256 of an EEPROM image file: the whole
+// part as the write leaves it, zeros after the image.
+std::string PartSha256(std::vector<uint8_t> bytes, size_t part = 512) {
+  bytes.resize(part, 0);
+  return Sha256::Hex(bytes.data(), bytes.size());
 }
 
 struct UsageCase {
@@ -96,8 +104,10 @@ TEST_F(ImgFiles, DecodeWritesTheIniFileAndNamesWhatItCannotGive) {
 TEST_F(ImgFiles, CheckReportsEachSourceAndSums) {
   const test::RunResult r = Img({"check", good_, bad_, dir_.File("missing.bin")});
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.out, good_ + ": ORN5300 EEPROM image, 276 bytes: ok\n" + bad_ +
-                       ": ORN5300 EEPROM image, 276 bytes: 1 finding\n" + bad_ +
+  EXPECT_EQ(r.out, good_ + ": ORN5300 EEPROM image, 276 bytes: ok\n" + good_ + ": image_sha256 " +
+                       PartSha256(ReadBytes(good_)) + " (the whole 512-byte EEPROM)\n" + bad_ +
+                       ": ORN5300 EEPROM image, 276 bytes: 1 finding\n" + bad_ + ": image_sha256 " +
+                       PartSha256(ReadBytes(bad_)) + " (the whole 512-byte EEPROM)\n" + bad_ +
                        ": 0x01 CurrentMacAddress: the MAC address is a group (multicast) address, not a unicast one\n"
                        "3 sources checked: 1 ok, 1 with findings (1 finding), 1 unreadable\n");
   EXPECT_EQ(r.err, "orn5300img: cannot open " + dir_.File("missing.bin") + ": No such file or directory\n");
@@ -123,13 +133,27 @@ TEST_F(ImgFiles, DiffAndVerify) {
 
   const test::RunResult verify = Img({"verify", "--ini", ini_, good_});
   EXPECT_EQ(verify.exit_code, 0) << verify.out << verify.err;
-  EXPECT_EQ(verify.out.substr(verify.out.rfind('\n', verify.out.size() - 2) + 1), good_ + " matches " + ini_ + "\n");
+  EXPECT_EQ(verify.out,
+            "0x01 CurrentMacAddress (identity): 00:80:0F:53:00:01 is not above the INI file's maximum "
+            "00:80:0F:53:FF:FF\n"
+            "0xFA CurrentSerialNumber (identity): 000000000001 is not above the INI file's maximum 00000000FFFF\n" +
+                good_ + ": image_sha256 " + PartSha256(ReadBytes(good_)) + " (the whole 512-byte EEPROM)\n" + good_ +
+                " matches " + ini_ + "\n");
+  const test::RunResult exact = Img({"verify", "--ini", ini_, good_, "--identity", "00-80-0f-53-00-01,000000000001"});
+  EXPECT_EQ(exact.exit_code, 0) << exact.out;
+  EXPECT_NE(exact.out.find("0x01 CurrentMacAddress (identity): 00:80:0F:53:00:01 is the one given\n"), std::string::npos);
   const test::RunResult mismatch = Img({"verify", "--ini", ini_, bad_});
   EXPECT_EQ(mismatch.exit_code, 1);
-  EXPECT_NE(mismatch.out.find("0x01 CurrentMacAddress (identity): 01:80:0F:53:00:01 does not lie within "
-                              "00:80:0F:53:00:01 to 00:80:0F:53:FF:FF (the MAC address is not a unicast address)\n"),
-            std::string::npos);
+  EXPECT_NE(mismatch.out.find("0x01 CurrentMacAddress (identity): 01:80:0F:53:00:01: the MAC address is not a "
+                              "unicast address\n"),
+            std::string::npos)
+      << mismatch.out;
   EXPECT_NE(mismatch.out.find(bad_ + " does not match " + ini_ + ": 1 difference\n"), std::string::npos);
+  const test::RunResult other_unit = Img({"verify", "--ini", ini_, good_, "--identity", "00800F530002"});
+  EXPECT_EQ(other_unit.exit_code, 1);
+  EXPECT_NE(other_unit.out.find("00:80:0F:53:00:01: the MAC address is not the one given, 00:80:0F:53:00:02\n"),
+            std::string::npos)
+      << other_unit.out;
 }
 
 void ExpectField(const nlohmann::json& field) {
@@ -145,12 +169,16 @@ TEST_F(ImgFiles, JsonDocuments) {
   ASSERT_EQ(decode.exit_code, 0) << decode.err;
   EXPECT_NE(decode.out.find("\"value\":\"Caf\\u00e9\""), std::string::npos);
   const nlohmann::json d = nlohmann::json::parse(decode.out);
-  EXPECT_EQ(d["schema_version"], 1);
+  EXPECT_EQ(d["schema_version"], 2);
   EXPECT_EQ(d["command"], "decode");
   EXPECT_EQ(d["exit_code"], 0);
   EXPECT_EQ(d["exact"], true);
   EXPECT_EQ(d["source"]["layout"], "ORN5300");
   EXPECT_EQ(d["source"]["kind"], "eeprom");
+  EXPECT_EQ(d["source"]["chip_id"], nullptr);
+  EXPECT_EQ(d["source"]["image_sha256"], PartSha256(ReadBytes(accented)));
+  EXPECT_EQ(d["source"]["image_sha256_bytes"], 512);
+  EXPECT_TRUE(d["inexpressible"].is_array());
   EXPECT_NE(d["ini"].get<std::string>().find("[MacAddress]"), std::string::npos);
   ASSERT_GT(d["fields"].size(), 100u);
   for (const nlohmann::json& f : d["fields"]) ExpectField(f);
@@ -158,11 +186,23 @@ TEST_F(ImgFiles, JsonDocuments) {
   EXPECT_EQ(d["fields"][1]["value"], "00:80:0F:53:00:01");
   EXPECT_EQ(d["fields"][1]["identity"], true);
 
-  const nlohmann::json c = nlohmann::json::parse(Img({"--json", "check", good_, bad_}).out);
-  EXPECT_EQ(c["exit_code"], 1);
-  EXPECT_EQ(c["summary"]["with_findings"], 1);
+  // Every entry of check has the same members, readable or not.
+  const nlohmann::json c = nlohmann::json::parse(Img({"--json", "check", good_, bad_, dir_.File("missing.bin")}).out);
+  EXPECT_EQ(c["exit_code"], 2);
+  EXPECT_EQ(c["summary"], nlohmann::json::parse(R"({"source_count":3,"ok_count":1,"with_findings_count":1,
+      "unreadable_count":1,"finding_count":1})"));
   EXPECT_EQ(c["sources"][1]["findings"][0]["field"], "CurrentMacAddress");
   EXPECT_EQ(c["sources"][1]["findings"][0]["raw"], "01800F530001");
+  ASSERT_EQ(c["sources"].size(), 3u);
+  for (const nlohmann::json& entry : c["sources"]) {
+    std::set<std::string> keys;
+    for (const auto& item : entry.items()) keys.insert(item.key());
+    EXPECT_EQ(keys, (std::set<std::string>{"name", "source", "description", "otp_state", "ok", "findings", "notes",
+                                           "error"}));
+  }
+  EXPECT_EQ(c["sources"][2]["source"], nullptr);
+  EXPECT_EQ(c["sources"][2]["ok"], false);
+  EXPECT_NE(c["sources"][2]["error"].get<std::string>().find("cannot open"), std::string::npos);
 
   const nlohmann::json f = nlohmann::json::parse(Img({"diff", "--json", good_, bad_}).out);
   ASSERT_EQ(f["differences"].size(), 1u);
@@ -171,7 +211,17 @@ TEST_F(ImgFiles, JsonDocuments) {
 
   const nlohmann::json v = nlohmann::json::parse(Img({"verify", "--json", "--ini", ini_, good_}).out);
   EXPECT_EQ(v["match"], true);
-  EXPECT_EQ(v["identity"].size(), 2u);
+  EXPECT_EQ(v["problem"], nullptr);
+  ASSERT_EQ(v["identity"].size(), 2u);
+  EXPECT_EQ(v["identity"][1]["field"], "CurrentSerialNumber");
+  EXPECT_EQ(v["identity"][1]["rule"], "maximum");
+  EXPECT_EQ(v["identity"][1]["reference"], "00000000FFFF");
+  EXPECT_EQ(v["identity"][1]["found"]["value"], "000000000001");
+  EXPECT_EQ(v["identity"][1]["message"], nullptr);
+  const nlohmann::json m = nlohmann::json::parse(Img({"verify", "--json", "--ini", ini_, bad_}).out);
+  EXPECT_EQ(m["identity"][0]["ok"], false);
+  EXPECT_EQ(m["identity"][0]["message"], "the MAC address is not a unicast address");
+  EXPECT_EQ(m["mismatches"], nlohmann::json::array());  // the identity check has told it
 
   // An error is a document too.
   const test::RunResult missing = Img({"--json", "decode", dir_.File("missing.bin")});
@@ -229,8 +279,10 @@ TEST_F(ImgDevice, EepromIsReadNeverWritten) {
   Cli({"-w", "-i", ini});
   const test::RunResult check = Run({"check", "device"});
   EXPECT_EQ(check.exit_code, 0) << check.out;
-  EXPECT_EQ(check.out, "device: ORN5300 EEPROM image, 512 bytes: ok\n"
-                       "1 source checked: 1 ok, 0 with findings (0 findings), 0 unreadable\n");
+  EXPECT_EQ(check.out, "device: ORN5300 EEPROM image, 512 bytes: ok\ndevice: image_sha256 " +
+                           PartSha256(img_test::Render(img_test::Example("orn5300.ini"))) +
+                           " (the whole 512-byte EEPROM)\n"
+                           "1 source checked: 1 ok, 0 with findings (0 findings), 0 unreadable\n");
   const test::RunResult decode = Run({"decode", "device", "-o", dir_.File("device.ini")});
   EXPECT_EQ(decode.exit_code, 0) << decode.err;
   EXPECT_EQ(Run({"verify", "--ini", ini, "device"}).exit_code, 0);
@@ -252,7 +304,9 @@ TEST_F(ImgDevice, SmallEepromIsToldWithoutWriting) {
   ASSERT_EQ(check.exit_code, 0) << check.out;
   const nlohmann::json doc = nlohmann::json::parse(check.out);
   EXPECT_EQ(doc["sources"][0]["source"]["memory_size"], 256);
-  EXPECT_EQ(doc["sources"][0]["source"]["chip_id"], 0x53500000u);
+  EXPECT_EQ(doc["sources"][0]["source"]["chip_id"], "0x53500000");
+  EXPECT_EQ(doc["sources"][0]["source"]["image_sha256"],
+            PartSha256(img_test::Render(img_test::Example("orn5350.ini")), 256));
   EXPECT_EQ(Run({"verify", "--ini", ini, "device"}).exit_code, 0);
   // Read as 512 bytes, the part's mirror shows as bytes after the image.
   const test::RunResult forced = Run({"check", "device", "--eeprom-size", "512"});
