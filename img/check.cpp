@@ -369,7 +369,13 @@ class Checker {
     const int length = b_.U8(kSlotSerial);
     const long at = 2L * (b_.U8(kSlotSerial + 1) - bias_);
     if (length >= 4 && at >= 0 && b_.Has(at, 2L * (length / 2))) {
-      for (long i = at + 2; i + 1 < at + 2L * (length / 2); i += 2) bytes[static_cast<size_t>(i)] = '0';
+      for (long i = at + 2; i + 1 < at + 2L * (length / 2); i += 2) {
+        // A '0' widened as the builder widens it, where the character was.
+        uint8_t& low = bytes[static_cast<size_t>(i)];
+        uint8_t& high = bytes[static_cast<size_t>(i + 1)];
+        if (high == (low >= 0x80 ? 0xFF : 0x00)) high = 0x00;
+        low = '0';
+      }
     }
     return bytes;
   }

@@ -253,7 +253,9 @@ std::vector<Field> ImageFields(const Image& image) {
     if (Field* f = list.Add(std::string(s.name) + ".slot", s.slot, 2, FieldFormat::kSlot)) {
       f->number = f->raw[0];
       f->word = f->raw[1];
-      f->placement = true;
+      // Where a string or block stands follows from the sizes of the items
+      // before it; a fixed descriptor's slot is fixed by the layout.
+      f->placement = s.is_string || s.slot == kSlotWakeFilter || s.slot == kSlotLtmBelt || s.slot == kSlotTestBus;
       f->identity = s.slot == kSlotSerial;  // its length is the serial number's
       f->canonical = f->raw[0] == canonical[static_cast<size_t>(s.slot)] &&
                      f->raw[1] == canonical[static_cast<size_t>(s.slot + 1)] && SlotLengthWellFormed(image, s);

@@ -249,6 +249,11 @@ VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source, 
   with_identity.beyond_maximum = true;
   if (unicast) with_identity.mac = mac;
   if (has_serial && serial.size() <= kMaxSerialLength && plain.current_serial) with_identity.serial = serial;
+  // The serial number given is the text programmed: a digit of the other
+  // case is the same number but other bytes.
+  if (expected != nullptr && expected->serial && has_serial && SerialKey(serial) == SerialKey(*expected->serial)) {
+    with_identity.serial = *expected->serial;
+  }
   Rendered full = plain;
   if (with_identity.mac || with_identity.serial) {
     RenderOptions mac_only = with_identity;

@@ -7,6 +7,7 @@
 
 #include "img/diff.h"
 #include "img/fields.h"
+#include "img/layout_facts.h"
 #include "img/verify.h"
 #include "img_test_util.h"
 
@@ -60,6 +61,41 @@ TEST(Diff, FieldsByName) {
     SCOPED_TRACE(c.name);
     const std::vector<img::Field> new_fields = img::ImageFields(RenderImage(c.changed));
     EXPECT_EQ(Names(img::DiffFields(old_fields, new_fields, c.options)), c.expected);
+  }
+}
+
+// A string's descriptor compares byte for byte: a changed length or type
+// byte, or a character's high byte, shows though the characters read the
+// same, with the bytes in the value.
+TEST(Diff, EveryByteOfAStringCounts) {
+  const img::Image base = RenderImage(Example("orn5300.ini"));
+  const int manufacturer = img_test::SlotOffset(base, img::kSlotManufacturer);  // "ORN"
+  struct Case {
+    const char* name;
+    int offset;
+    uint8_t value;
+    std::vector<std::string> expected;  // "name: old -> new"
+  } cases[] = {
+      {"type byte", manufacturer + 1, 0x02, {"ManufacturerString: \"ORN\" -> \"ORN\" (08 02 4F 00 52 00 4E 00)"}},
+      {"high byte of a character", manufacturer + 5, 0x02,
+       {"ManufacturerString: \"ORN\" -> \"ORN\" (08 03 4F 00 52 02 4E 00)"}},
+      {"length byte in the descriptor", manufacturer, 0x06,
+       {"ManufacturerString: \"ORN\" -> \"ORN\" (06 03 4F 00 52 00 4E 00)"}},
+      {"odd length in the slot", img::kSlotManufacturer, 0x09,
+       {"ManufacturerString.slot: 8 bytes at word 0x60 -> 9 bytes at word 0x60"}},
+      {"fixed descriptor slot", img::kSlotBos + 1, 0x32, {"BOS.slot: 22 bytes at word 0x31 -> 22 bytes at word 0x32"}},
+  };
+  const std::vector<img::Field> old_fields = img::ImageFields(base);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = base.raw;
+    bytes[static_cast<size_t>(c.offset)] = c.value;
+    std::vector<std::string> shown;
+    for (const img::FieldChange& change : img::DiffFields(old_fields, img::ImageFields(img_test::ImageOf(bytes)), {})) {
+      shown.push_back(change.name + ": " + img::FieldValueText(*change.old_field) + " -> " +
+                      img::FieldValueText(*change.new_field));
+    }
+    EXPECT_EQ(shown, c.expected);
   }
 }
 
@@ -123,8 +159,12 @@ TEST(Verify, StationIniAgainstProgrammedImages) {
       {"lower-case serial digits count as upper case", short_serial, short_serial, nullptr, true, {}},
       {"a serial number that is no hexadecimal number", text_serial, text_serial, nullptr, true, {}},
       {"the identity given", stepped, station, "00:80:0F:53:00:01,000000000001", true, {}},
-      {"the identity given, serial digits in lower case", station,
-       identity(station, "00:80:0F:53:00:0A", "00000000000A"), "00800f53000a,00000000000a", true, {}},
+      {"the identity given, the MAC address in lower case", station,
+       identity(station, "00:80:0F:53:00:0A", "00000000000A"), "00800f53000a,00000000000A", true, {}},
+      // The same serial number, but not the bytes that programming it gives.
+      {"the identity given, serial digits in the other case", station,
+       identity(station, "00:80:0F:53:00:0A", "00000000000A"), "00800F53000A,00000000000a", false,
+       {"CurrentSerialNumber"}},
       {"another unit than the one given", stepped, station, "00:80:0F:53:00:02,000000000002", false,
        {"CurrentMacAddress", "CurrentSerialNumber"}},
       {"the MAC address given, the serial number by the range", station, station, "00:80:0F:53:00:01", true, {}},

@@ -156,6 +156,54 @@ TEST_F(ImgFiles, DiffAndVerify) {
       << other_unit.out;
 }
 
+// Standard input and output as "-", INI text under any name, and refused
+// command lines, in text and in JSON.
+TEST_F(ImgFiles, StreamsNamesAndRefusals) {
+  const std::string cfg = dir_.File("station.cfg");
+  test::WriteFile(cfg, img_test::Example("orn5300.ini"));
+  const std::string good_bytes = test::ReadFile(good_);
+  const std::string ini_text = img_test::Example("orn5300.ini");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    int exit_code;
+    std::string out;  // a part of standard output ("" for none at all)
+    std::string err;  // a part of standard error ("" for none at all)
+  } cases[] = {
+      {"image on standard input", {"decode", "-"}, good_bytes, 0, "# Decoded by orn5300img from -: ORN5300", ""},
+      {"INI file to standard output", {"decode", good_, "-o", "-"}, "", 0, "\n[MacAddress]\n", ""},
+      {"INI file on standard input", {"verify", "--ini", "-", good_}, ini_text, 0, good_ + " matches -\n", ""},
+      {"INI text on standard input as a source", {"diff", "-", good_}, ini_text, 0, "", ""},
+      {"INI file under another name", {"diff", cfg, good_}, "", 0, "", ""},
+      {"bin: takes it as an image", {"decode", "bin:" + cfg}, "", 2, "", "layout of the image is not recognised"},
+      {"unknown field to ignore", {"diff", good_, bad_, "--ignore", "Bogus"}, "", 2, "",
+       "orn5300img: --ignore Bogus: no field of that name in either image\n"},
+      {"refused command line in JSON", {"--json", "diff", good_, "--bogus"}, "", 2,
+       R"({"schema_version":2,"tool":"orn5300img","version":"1.0.9.0","command":"diff","error":"unknown option --bogus","exit_code":2})",
+       "unknown option --bogus"},
+      {"no command in JSON", {"--json"}, "", 2, R"("command":null,"error":"no command given")", "no command given"},
+      {"bad identity", {"verify", "--ini", ini_, good_, "--identity", "00:80:0F"}, "", 2, "",
+       "--identity takes a MAC address"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::RunResult r = test::Run(ORN_IMG_PATH, c.args, {}, c.input, dir_.path());
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+    if (c.out.empty()) {
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_FALSE(test::FileExists(dir_.File("-")));
+}
+
 void ExpectField(const nlohmann::json& field) {
   for (const char* key : {"name", "offset", "size", "raw", "value"}) EXPECT_TRUE(field.contains(key)) << field.dump();
   EXPECT_EQ(field["raw"].get<std::string>().size(), 2 * field["size"].get<size_t>()) << field.dump();
@@ -327,6 +375,15 @@ TEST_F(ImgDevice, OtpConfigurationsAndTargets) {
 
   const test::RunResult state = Run({"--otp", "check", "device", "--target", next});
   EXPECT_EQ(state.exit_code, 0) << state.out;
+  // A second configuration larger than the OTP's second half is a finding,
+  // not an error.
+  const std::string big = dir_.File("big.ini");
+  test::WriteFile(big, img_test::WithKey(img_test::WithKey(img_test::Example("orn5350.ini"), "ConfigurationEnable", "1"),
+                                         "InterfaceEnable", "1"));
+  const test::RunResult too_large = Run({"--otp", "check", "device", "--target", big});
+  EXPECT_EQ(too_large.exit_code, 1) << too_large.out << too_large.err;
+  EXPECT_NE(too_large.out.find("device: target: the target (") , std::string::npos) << too_large.out;
+  EXPECT_NE(too_large.out.find(" bytes) does not fit the OTP from offset 257\n"), std::string::npos) << too_large.out;
   EXPECT_NE(state.out.find("first configuration (0xF3) using 230 bytes: a second configuration (0xF7) can be written"),
             std::string::npos)
       << state.out;
@@ -341,6 +398,79 @@ TEST_F(ImgDevice, OtpConfigurationsAndTargets) {
   const test::RunResult refused = Run({"--otp", "check", "device", "--target", next});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.out.find("target: the OTP is full (0xF7)"), std::string::npos) << refused.out;
+}
+
+// The factory QA workflow: units programmed one after the other with
+// `orn5300cli -w -i station.ini -N` (the INI file then names the next unit)
+// each verify against station.ini, by the INI file's range and by the
+// identity their production record names, and show the record's
+// image_sha256; a unit whose memory has one byte changed fails.
+TEST_F(ImgDevice, QaCheckOfUnitsProgrammedWithStepping) {
+  struct Case {
+    const char* chip;
+    const char* example;
+    bool otp;
+    int units;
+    size_t changed_byte;  // memory offset changed after the last unit
+  } cases[] = {
+      {"ORN5300", "orn5300.ini", false, 3, 0xD2},
+      {"ORN5350", "orn5350.ini", true, 2, 257 + 0x95},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.example);
+    Init(c.chip);
+    const std::string station = Ini(c.example);
+    const std::string log = dir_.File(std::string(c.chip) + ".csv");
+    const std::vector<std::string> memory = c.otp ? std::vector<std::string>{"--otp"} : std::vector<std::string>{};
+    auto with_memory = [&memory](std::vector<std::string> args) {
+      args.insert(args.begin(), memory.begin(), memory.end());
+      return args;
+    };
+    for (int unit = 1; unit <= c.units; ++unit) {
+      SCOPED_TRACE("unit " + std::to_string(unit));
+      std::vector<std::string> program = {"-w", "-i", station, "-N"};
+      if (c.otp) program.insert(program.end(), {"-O", "-C", "YES"});
+      const test::RunResult cli = test::RunCli(program, {{"ORN5300_SIM", state_}, {"ORN5300_LOG", log}});
+      ASSERT_EQ(cli.exit_code, 0) << cli.out;
+      // The unit's record: image_sha256, mac and serial are columns 8 to 10.
+      const std::string text = test::ReadFile(log);
+      const size_t last = text.rfind("\r\n", text.size() - 3) + 2;
+      std::vector<std::string> columns;
+      for (size_t at = last, comma; at < text.size(); at = comma + 1) {
+        comma = text.find_first_of(",\r", at);
+        columns.push_back(text.substr(at, comma - at));
+        if (text[comma] == '\r') break;
+      }
+      ASSERT_EQ(columns.size(), 16u) << text;
+
+      const test::RunResult verify = Run(with_memory({"--json", "verify", "--ini", station, "device"}));
+      EXPECT_EQ(verify.exit_code, 0) << verify.out << verify.err;
+      const nlohmann::json doc = nlohmann::json::parse(verify.out);
+      EXPECT_EQ(doc["match"], true) << doc.dump(1);
+      EXPECT_EQ(doc["source"]["image_sha256"], columns[7]);
+      EXPECT_EQ(doc["identity"][0]["found"]["value"], columns[8]);
+      const test::RunResult exact =
+          Run(with_memory({"verify", "--ini", station, "device", "--identity", columns[8] + "," + columns[9]}));
+      EXPECT_EQ(exact.exit_code, 0) << exact.out;
+      EXPECT_NE(exact.out.find("device: image_sha256 " + columns[7]), std::string::npos) << exact.out;
+    }
+    // The INI file names the next unit, so the range's lower end is not its
+    // current value.
+    const std::string next = c.otp ? "00:80:0F:53:50:0" : "00:80:0F:53:00:0";
+    EXPECT_NE(test::ReadFile(station).find("CurrentMacAddress = " + next + std::to_string(c.units + 1)),
+              std::string::npos)
+        << test::ReadFile(station);
+
+    nlohmann::json state = nlohmann::json::parse(test::ReadFile(state_));
+    std::string hex = state[c.otp ? "otp" : "eeprom"];
+    hex[2 * c.changed_byte + 1] = hex[2 * c.changed_byte + 1] == '0' ? '1' : '0';
+    state[c.otp ? "otp" : "eeprom"] = hex;
+    test::WriteFile(state_, state.dump());
+    const test::RunResult changed = Run(with_memory({"verify", "--ini", station, "device"}));
+    EXPECT_EQ(changed.exit_code, 1) << changed.out;
+    EXPECT_NE(changed.out.find("device does not match " + station + ": 1 difference\n"), std::string::npos)
+        << changed.out;
+  }
 }
 
 TEST_F(ImgDevice, AdapterSelection) {
