@@ -35,7 +35,7 @@ ImageFingerprint FingerprintOf(const Image& image, int eeprom_size) {
       if (image.source == SourceType::kDevice) {
         bytes.resize(static_cast<size_t>(std::min<int>(ImageExtent(image), static_cast<int>(bytes.size()))));
       }
-      out.covers = "the OTP configuration (" + std::to_string(bytes.size()) + " bytes)";
+      out.covers = "the OTP configuration, " + std::to_string(bytes.size()) + " bytes";
       break;
     }
     default:

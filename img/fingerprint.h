@@ -15,7 +15,7 @@ struct ImageFingerprint {
   bool present = false;  // false: nothing the tool would program (see `why`)
   std::string sha256;    // 64 lower-case hexadecimal digits
   int bytes = 0;         // how many bytes the digest covers
-  std::string covers;    // "the whole 512-byte EEPROM", "the OTP configuration (276 bytes)"
+  std::string covers;    // "the whole 512-byte EEPROM", "the OTP configuration, 276 bytes"
   std::string why;       // when not present
 };
 

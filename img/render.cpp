@@ -155,7 +155,21 @@ TempFile::~TempFile() {
   std::filesystem::remove(path_, ec);
 }
 
-const Rendered& RenderCache::Get(const std::string& path, const RenderOptions& options) {
+Image RenderedImage(const Rendered& rendered, bool otp, const std::string& name) {
+  Image image;
+  image.name = name;
+  image.source = SourceType::kIni;
+  image.raw = rendered.file;
+  image.source_size = static_cast<long long>(rendered.file.size());
+  image.bytes = rendered.image;
+  image.kind = rendered.kind;
+  image.layout = rendered.layout;
+  image.layout_forced = true;
+  image.otp_memory = otp;
+  return image;
+}
+
+RenderCache::Entry& RenderCache::Find(const std::string& path, const RenderOptions& options) {
   std::string key = path;
   key += '\0';
   key += std::to_string(static_cast<int>(options.layout)) + "," + std::to_string(options.otp) + "," +
@@ -165,8 +179,18 @@ const Rendered& RenderCache::Get(const std::string& path, const RenderOptions& o
   key += '\0';
   if (options.serial) key += "s" + *options.serial;
   auto it = renders_.find(key);
-  if (it == renders_.end()) it = renders_.emplace(key, RenderIniFile(path, options)).first;
+  if (it == renders_.end()) it = renders_.emplace(key, Entry{RenderIniFile(path, options), std::nullopt}).first;
   return it->second;
+}
+
+const Rendered& RenderCache::Get(const std::string& path, const RenderOptions& options) {
+  return Find(path, options).rendered;
+}
+
+const std::vector<Field>& RenderCache::Fields(const std::string& path, const RenderOptions& options) {
+  Entry& entry = Find(path, options);
+  if (!entry.fields) entry.fields = ImageFields(RenderedImage(entry.rendered, options.otp, path));
+  return *entry.fields;
 }
 
 }  // namespace img

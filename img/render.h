@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/run_settings.h"
+#include "img/fields.h"
 #include "img/image.h"
 
 namespace img {
@@ -62,15 +63,26 @@ Rendered RenderIniText(const std::string& text, const RenderOptions& options);
 // SuperSpeed polling interval, the ORN5350 layout refuses one.
 Layout LayoutForSettings(const RunSettings& rs);
 
-// Renders of INI files kept for the rest of a run, for commands that render
-// one file many times (verify against many images). The files must not
-// change while the cache is used.
+// The rendered image as a source of its own (an INI source): its bytes,
+// kind and layout, named `name`.
+Image RenderedImage(const Rendered& rendered, bool otp, const std::string& name);
+
+// Renders of INI files kept for the rest of a run, with the fields of their
+// images, for commands that render one file many times (verify against many
+// images). The files must not change while the cache is used.
 class RenderCache {
  public:
   const Rendered& Get(const std::string& path, const RenderOptions& options);
+  // ImageFields of RenderedImage(Get(path, options), options.otp, ...).
+  const std::vector<Field>& Fields(const std::string& path, const RenderOptions& options);
 
  private:
-  std::map<std::string, Rendered> renders_;
+  struct Entry {
+    Rendered rendered;
+    std::optional<std::vector<Field>> fields;
+  };
+  Entry& Find(const std::string& path, const RenderOptions& options);
+  std::map<std::string, Entry> renders_;
 };
 
 // A temporary file that holds the given bytes while the object lives (an

@@ -117,15 +117,7 @@ Loaded LoadIni(const SourceRef& ref, const SourceOptions& options, const Image* 
     out.error = ref.text + ": " + out.rendered.error;
     return out;
   }
-  Image& image = out.image;
-  image.source = SourceType::kIni;
-  image.raw = out.rendered.file;
-  image.source_size = static_cast<long long>(image.raw.size());
-  image.bytes = out.rendered.image;
-  image.kind = out.rendered.kind;
-  image.otp_memory = render.otp;
-  image.layout = out.rendered.layout;
-  image.layout_forced = true;
+  out.image = RenderedImage(out.rendered, render.otp, ref.text);
   return out.ok = true, out;
 }
 

@@ -254,6 +254,7 @@ VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source, 
   if (expected != nullptr && expected->serial && has_serial && SerialKey(serial) == SerialKey(*expected->serial)) {
     with_identity.serial = *expected->serial;
   }
+  const RenderOptions* chosen = &options;
   Rendered full = plain;
   if (with_identity.mac || with_identity.serial) {
     RenderOptions mac_only = with_identity;
@@ -265,19 +266,16 @@ VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source, 
       const Rendered r = render(*attempt);
       if (r.ok) {
         full = r;
+        chosen = attempt;
         break;
       }
     }
   }
+  std::vector<Field> own_fields;
+  if (verify.cache == nullptr) own_fields = ImageFields(RenderedImage(full, options.otp, ini_name));
+  const std::vector<Field>& expected_fields =
+      verify.cache != nullptr ? verify.cache->Fields(ini_path, *chosen) : own_fields;
 
-  Image rendered;
-  rendered.name = ini_name;
-  rendered.source = SourceType::kIni;
-  rendered.raw = full.file;
-  rendered.bytes = full.image;
-  rendered.kind = full.kind;
-  rendered.layout = full.layout;
-  rendered.otp_memory = options.otp;
   // A failed identity check has said all about its own fields.
   std::vector<std::string> told;
   for (const IdentityCheck& check : report.identity) {
@@ -285,7 +283,7 @@ VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source, 
     told.push_back(check.field);
     if (check.field == "CurrentSerialNumber") told.push_back("CurrentSerialNumber.slot");
   }
-  for (FieldChange& change : DiffFields(ImageFields(rendered), source_fields, DiffOptions{})) {
+  for (FieldChange& change : DiffFields(expected_fields, source_fields, DiffOptions{})) {
     if (std::find(told.begin(), told.end(), change.name) != told.end()) continue;
     report.mismatches.push_back(std::move(change));
   }

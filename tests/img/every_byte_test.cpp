@@ -2,7 +2,9 @@
 // image kinds are rendered as -z writes them; each image passes check and
 // verifies against its INI file; then every byte of the image is changed,
 // one at a time, and verify must fail for each change while diff names a
-// field that holds the changed byte and shows the values differ.
+// field that holds the changed byte and shows the values differ. For some
+// of the changes, check and decode must agree: check passes exactly the
+// images that decode gives back byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "img/check.h"
+#include "img/decode.h"
 #include "img/diff.h"
 #include "img/fields.h"
 #include "img/layout_facts.h"
@@ -65,6 +68,7 @@ TEST(EveryByte, EachChangedByteFailsVerifyAndShowsInDiff) {
   const std::string path = dir.File("station.ini");
   std::map<std::pair<bool, int>, int> covered;
   int changes = 0;
+  int agreements = 0;
   for (int seed = 1; seed <= count; ++seed) {
     const roundtrip::RandomIni ini = roundtrip::Generator(static_cast<uint32_t>(9000 + seed)).Make();
     SCOPED_TRACE("seed " + std::to_string(ini.seed) + "\n" + ini.text);
@@ -89,6 +93,12 @@ TEST(EveryByte, EachChangedByteFailsVerifyAndShowsInDiff) {
     img::VerifyOptions exact = by_range;
     exact.identity = identity;
     ASSERT_TRUE(img::VerifyAgainstIni(path, gold, exact).Match());
+    // The INI file decode writes verifies against the image it came from.
+    const img::DecodeResult decoded = img::DecodeImage(gold, "gold");
+    ASSERT_TRUE(decoded.ok && decoded.differences.empty()) << decoded.error;
+    test::WriteFile(dir.File("decoded.ini"), decoded.ini);
+    const img::VerifyReport again = img::VerifyAgainstIni(dir.File("decoded.ini"), gold);
+    ASSERT_TRUE(again.Match()) << again.problem << (again.identity.empty() ? "" : again.identity.back().message);
 
     // The identity's own bytes, which the range check may accept changed:
     // another unit of the series holds other ones.
@@ -112,9 +122,21 @@ TEST(EveryByte, EachChangedByteFailsVerifyAndShowsInDiff) {
 
       const std::string missed = DiffMisses(img::DiffFields(gold_fields, img::ImageFields(changed), {}), k);
       EXPECT_EQ(missed, "") << change;
-      EXPECT_FALSE(img::VerifyAgainstIni(path, changed, exact).Match()) << change << " passes verify --identity";
-      if (!identity_byte(k)) {
+      // By the range every byte but the identity's own fails; those fail
+      // against the identity given.
+      if (identity_byte(k)) {
+        EXPECT_FALSE(img::VerifyAgainstIni(path, changed, exact).Match()) << change << " passes verify --identity";
+      } else {
         EXPECT_FALSE(img::VerifyAgainstIni(path, changed, by_range).Match()) << change << " passes verify";
+      }
+      // Decoding renders through a file: a sample of the changes.
+      if (random() % 24 == 0) {
+        const img::DecodeResult decoded = img::DecodeImage(changed, "changed");
+        const bool exact = decoded.ok && decoded.differences.empty();
+        const img::CheckReport report = img::CheckImage(changed);
+        EXPECT_EQ(report.findings.empty(), exact)
+            << change << (exact ? ": check finds " + report.findings[0].message : ": decode gives other bytes");
+        ++agreements;
       }
       if (HasFailure()) return;
     }
@@ -122,6 +144,7 @@ TEST(EveryByte, EachChangedByteFailsVerifyAndShowsInDiff) {
   // Both layouts times EEPROM, first and second OTP configuration.
   EXPECT_EQ(covered.size(), 6u);
   EXPECT_GT(changes, count * 150);
+  EXPECT_GT(agreements, changes / 50);
 }
 
 }  // namespace
