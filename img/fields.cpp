@@ -54,6 +54,28 @@ class FieldList {
     }
   }
 
+  // Bytes before `end` that no field holds (a gap between items that their
+  // slots leave, or an image of no known layout), in runs of at most 16
+  // named after their offset: "Bytes.0x07".
+  void Uncovered(int end) {
+    std::vector<bool> covered(static_cast<size_t>(std::max(end, 0)), false);
+    for (const Field& f : fields_) {
+      for (int i = f.offset; i < f.offset + f.size && i < end; ++i) covered[static_cast<size_t>(i)] = true;
+    }
+    for (int at = 0; at < end;) {
+      if (covered[static_cast<size_t>(at)]) {
+        ++at;
+        continue;
+      }
+      int n = 0;
+      while (at + n < end && n < 16 && !covered[static_cast<size_t>(at + n)]) ++n;
+      char name[16];
+      std::snprintf(name, sizeof name, "Bytes.0x%02X", static_cast<unsigned>(at));
+      Add(name, at, n, FieldFormat::kBytes);
+      at += n;
+    }
+  }
+
   std::vector<Field> Take() { return std::move(fields_); }
 
  private:
@@ -218,8 +240,8 @@ std::vector<Field> ImageFields(const Image& image) {
   if (Field* f = list.Add("CurrentMacAddress", 0x01, 6, FieldFormat::kMac)) f->identity = true;
   const LayoutFacts* facts = FactsOf(image.layout);
   if (facts == nullptr) {
-    std::vector<Field> fields = list.Take();
-    return fields;
+    list.Uncovered(static_cast<int>(image.bytes.size()));
+    return list.Take();
   }
 
   list.Add("GPIOWake", 0x07, 2, FieldFormat::kHex16);
@@ -333,6 +355,7 @@ std::vector<Field> ImageFields(const Image& image) {
   int last = static_cast<int>(image.bytes.size()) - 1;
   while (last >= extent && b.U8(last) == 0) --last;
   if (last >= extent) list.Add("Trailing", extent, last + 1 - extent, FieldFormat::kBytes);
+  list.Uncovered(extent);
   return list.Take();
 }
 

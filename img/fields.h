@@ -45,10 +45,11 @@ struct Field {
   bool canonical = true;
 };
 
-// Every field of the image in `image.layout` (the header alone when the
-// layout is unknown), in offset order of the header and the fixed
-// descriptors, then the strings, the optional blocks and nonzero bytes
-// after the image.
+// Every field of the image in `image.layout` (the signature and the MAC
+// address alone when the layout is unknown), in offset order of the header
+// and the fixed descriptors, then the strings, the optional blocks, nonzero
+// bytes after the image, and last the bytes no field holds ("Bytes.0x07",
+// runs of at most 16), so that every byte of the image is in some field.
 std::vector<Field> ImageFields(const Image& image);
 
 // The value as text: "0x1F7B", "00:80:0F:53:00:01", "\"ORN\"", "22 bytes at

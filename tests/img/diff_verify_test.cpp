@@ -97,6 +97,15 @@ TEST(Diff, EveryByteOfAStringCounts) {
     }
     EXPECT_EQ(shown, c.expected);
   }
+  // Bytes that no field holds, as in an image of no known layout, are
+  // compared in runs of 16 named after their offset.
+  std::vector<uint8_t> unknown(64, 0x11);
+  unknown[0] = img::kSigEeprom;
+  std::vector<uint8_t> changed = unknown;
+  changed[0x28] = 0x12;
+  EXPECT_EQ(Names(img::DiffFields(img::ImageFields(img_test::ImageOf(unknown)),
+                                  img::ImageFields(img_test::ImageOf(changed)), {})),
+            std::vector<std::string>{"Bytes.0x27"});
 }
 
 TEST(Diff, FieldValuesAsText) {
