@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "eeprom/otp_flows.h"
+#include "img/decode.h"
+#include "img/fields.h"
 #include "img/filter_pattern.h"
 #include "img/layout_facts.h"
 
@@ -24,8 +26,8 @@ std::string Hex(uint32_t value, int digits) {
 
 class Checker {
  public:
-  Checker(const Image& image, CheckReport& report)
-      : image_(image), b_(image.bytes), report_(report), bias_(BiasWords(image.kind)) {}
+  Checker(const Image& image, CheckReport& report, DecodeMemo* memo)
+      : image_(image), b_(image.bytes), report_(report), bias_(BiasWords(image.kind)), memo_(memo) {}
 
   void Run() {
     Length();
@@ -72,6 +74,10 @@ class Checker {
     Strings();
     Blocks();
     Trailing();
+    // On a sound structure every byte the decoder cannot give is named; on
+    // a broken one its verdict would only restate the findings above.
+    // (The identity has its own checks: they do not stop it.)
+    if (report_.findings.size() == identity_findings_) DecoderVerdict();
   }
 
  private:
@@ -96,12 +102,15 @@ class Checker {
       Add(-1, 0, "", "the file has " + std::to_string(size) + " bytes, more than the " +
                          (otp ? "OTP" : "EEPROM") + " holds (512)");
     }
+    // orn5300cli -z writes images this short (ORN5350, short strings); only
+    // its -b refuses them, so the configuration goes in from its INI file.
     const long long image_bytes = static_cast<long long>(b_.size());
     if ((image_.kind == ImageKind::kEeprom || image_.kind == ImageKind::kOtpFirst ||
          image_.kind == ImageKind::kOtpSecond) &&
         image_bytes > 0 && image_bytes < kMinBinaryImageBytes) {
-      Add(-1, 0, "", "the image has " + std::to_string(image_bytes) +
-                         " bytes; the tool refuses to program a binary image of fewer than 192");
+      report_.notes.push_back("the image has " + std::to_string(image_bytes) +
+                              " bytes: orn5300cli -b takes binary files of at least 192 bytes, so program "
+                              "it from its INI file");
     }
   }
 
@@ -110,6 +119,7 @@ class Checker {
     for (size_t i = 0; i < mac.size(); ++i) mac[i] = b_.U8(static_cast<long>(1 + i));
     const bool zero = std::all_of(mac.begin(), mac.end(), [](uint8_t v) { return v == 0; });
     const bool ones = std::all_of(mac.begin(), mac.end(), [](uint8_t v) { return v == 0xFF; });
+    const size_t before = report_.findings.size();
     if (zero) {
       Add(1, 6, "CurrentMacAddress", "the MAC address is all zeros");
     } else if (ones) {
@@ -117,6 +127,7 @@ class Checker {
     } else if (mac[0] & 1) {
       Add(1, 6, "CurrentMacAddress", "the MAC address is a group (multicast) address, not a unicast one");
     }
+    identity_findings_ += report_.findings.size() - before;
   }
 
   // The slot's bytes as the builder writes them for a fixed descriptor.
@@ -328,20 +339,97 @@ class Checker {
     }
   }
 
+  // The serial number as an INI file can give it: at most 16 characters,
+  // none of them NUL, a line feed or a blank.
   void Serial(int at, int length, const std::string& chars) {
+    const size_t before = report_.findings.size();
     if (chars.size() > kMaxSerialLength) {
       Add(at, length, "CurrentSerialNumber", "the serial number has " + std::to_string(chars.size()) +
                                                  " characters; the tool handles at most 16");
     }
     for (size_t i = 0; i < chars.size(); ++i) {
-      const auto c = static_cast<unsigned char>(chars[i]);
-      if (c <= 0x20 || c >= 0x7F) {
+      const char c = chars[i];
+      if (c == '\0' || c == '\n' || c == ' ' || c == '\t') {
         Add(at + 2 + 2 * static_cast<int>(i), 2, "CurrentSerialNumber",
-            "serial number character " + std::to_string(i + 1) + " is " + Hex(c, 2) +
-                ", not a printable character without blanks");
+            "serial number character " + std::to_string(i + 1) + " is " +
+                Hex(static_cast<unsigned char>(c), 2) + ", which no INI file gives (NUL, line feed or blank)");
         break;
       }
     }
+    identity_findings_ += report_.findings.size() - before;
+  }
+
+  // The image with a stand-in identity: the MAC address and the serial
+  // number's characters have their own checks above, and without them the
+  // images of one product are the same bytes.
+  std::vector<uint8_t> WithoutIdentity() const {
+    std::vector<uint8_t> bytes = image_.bytes;
+    static constexpr uint8_t kStandInMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    std::copy(kStandInMac, kStandInMac + 6, bytes.begin() + 1);
+    const int length = b_.U8(kSlotSerial);
+    const long at = 2L * (b_.U8(kSlotSerial + 1) - bias_);
+    if (length >= 4 && at >= 0 && b_.Has(at, 2L * (length / 2))) {
+      for (long i = at + 2; i + 1 < at + 2L * (length / 2); i += 2) {
+        // A '0' widened as the builder widens it, where the character was.
+        uint8_t& low = bytes[static_cast<size_t>(i)];
+        uint8_t& high = bytes[static_cast<size_t>(i + 1)];
+        if (high == (low >= 0x80 ? 0xFF : 0x00)) high = 0x00;
+        low = '0';
+      }
+    }
+    return bytes;
+  }
+
+  // What the decoder cannot give from an INI file.
+  void DecoderVerdict() {
+    Image normal = image_;
+    normal.bytes = WithoutIdentity();
+    std::string key = std::to_string(static_cast<int>(normal.layout)) + "," +
+                      std::to_string(static_cast<int>(normal.kind)) + ",";
+    key.append(normal.bytes.begin(), normal.bytes.end());
+    const std::vector<Finding>* known = memo_ != nullptr ? memo_->Find(key) : nullptr;
+    std::vector<Finding> verdict;
+    if (known == nullptr) {
+      verdict = Decoded(normal);
+      if (memo_ != nullptr) memo_->Keep(key, verdict);
+      known = &verdict;
+    }
+    for (const Finding& f : *known) Add(f.offset, f.size, f.field, f.message);
+  }
+
+  static std::vector<Finding> Decoded(const Image& normal) {
+    std::vector<Finding> out;
+    const DecodeResult decoded = DecodeImage(normal, normal.name);
+    if (!decoded.ok) {
+      out.push_back({-1, 0, {}, "", "the image cannot be decoded: " + decoded.error});
+      return out;
+    }
+    for (const ByteRun& run : decoded.differences) {
+      Finding f;
+      f.offset = run.offset;
+      f.size = static_cast<int>(run.source.size());
+      if (!run.field_names.empty()) f.field = run.field_names.front();
+      if (run.source.empty()) {
+        f.message = "the image ends here; an INI file renders " + std::to_string(run.rendered.size()) +
+                    " more byte(s): " + HexBytes(run.rendered);
+      } else {
+        f.message = "no INI file gives " + HexBytes(run.source) + " here (an INI file renders " +
+                    HexBytes(run.rendered) + ")";
+      }
+      if (run.field_names.size() > 1) f.message += " in " + run.fields;
+      for (const DecodeNote& note : decoded.notes) {
+        const bool about_run = std::any_of(run.field_names.begin(), run.field_names.end(), [&note](const std::string& n) {
+          return n == note.key || (n.size() > note.key.size() && n.compare(n.size() - note.key.size(), note.key.size(), note.key) == 0 &&
+                                   n[n.size() - note.key.size() - 1] == '.');
+        });
+        if (about_run) {
+          f.message += ": " + note.message;
+          break;
+        }
+      }
+      out.push_back(std::move(f));
+    }
+    return out;
   }
 
   void Blocks() {
@@ -428,6 +516,8 @@ class Checker {
   ByteView b_;
   CheckReport& report_;
   int bias_;
+  DecodeMemo* memo_;
+  size_t identity_findings_ = 0;  // findings about the MAC address and the serial number's characters
   const LayoutFacts* facts_ = nullptr;
   std::vector<Span> spans_;
 };
@@ -472,11 +562,21 @@ std::string OtpState(const Image& image) {
 
 }  // namespace
 
-CheckReport CheckImage(const Image& image) {
+const std::vector<Finding>* DecodeMemo::Find(const std::string& key) const {
+  auto it = verdicts_.find(key);
+  return it == verdicts_.end() ? nullptr : &it->second;
+}
+
+void DecodeMemo::Keep(const std::string& key, std::vector<Finding> findings) {
+  if (verdicts_.size() >= kMaxVerdicts) verdicts_.clear();
+  verdicts_[key] = std::move(findings);
+}
+
+CheckReport CheckImage(const Image& image, DecodeMemo* memo) {
   CheckReport report;
   report.description = Describe(image);
   if (image.otp_memory) report.otp_state = OtpState(image);
-  Checker(image, report).Run();
+  Checker(image, report, memo).Run();
   return report;
 }
 

@@ -8,6 +8,7 @@
 #include "img/decode.h"
 #include "img/diff.h"
 #include "img/fields.h"
+#include "img/fingerprint.h"
 #include "img/json_writer.h"
 #include "img/verify.h"
 
@@ -20,6 +21,12 @@ using Encoding = JsonWriter::TextEncoding;
 std::string OffsetText(int offset) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(offset));
+  return text;
+}
+
+std::string ChipIdText(uint32_t chip_id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(chip_id));
   return text;
 }
 
@@ -42,7 +49,16 @@ int Fail(const ImgOptions& options, const char* command, const std::string& erro
   return kImgError;
 }
 
-void SourceJson(JsonWriter& j, const Image& image) {
+void TextOrNull(JsonWriter& j, const std::string& key, const std::string& text) {
+  j.Key(key);
+  if (text.empty()) {
+    j.Null();
+  } else {
+    j.String(text);
+  }
+}
+
+void SourceJson(JsonWriter& j, const Image& image, const ImageFingerprint& print) {
   j.BeginObject();
   j.Member("name", image.name);
   j.Member("type", SourceTypeKey(image.source));
@@ -53,10 +69,20 @@ void SourceJson(JsonWriter& j, const Image& image) {
   j.Number(image.source_size);
   j.Key("image_bytes");
   j.Number(static_cast<int64_t>(image.bytes.size()));
-  if (image.source == SourceType::kDevice) {
-    j.Key("chip_id");
-    j.Unsigned(image.chip_id);
-    j.Member("memory_size", image.memory_size);
+  const bool device = image.source == SourceType::kDevice;
+  TextOrNull(j, "chip_id", device ? ChipIdText(image.chip_id) : "");
+  j.Key("memory_size");
+  if (device) {
+    j.Number(image.memory_size);
+  } else {
+    j.Null();
+  }
+  TextOrNull(j, "image_sha256", print.present ? print.sha256 : "");
+  j.Key("image_sha256_bytes");
+  if (print.present) {
+    j.Number(print.bytes);
+  } else {
+    j.Null();
   }
   j.EndObject();
 }
@@ -123,7 +149,59 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 
 // "0x29 CurrentMacAddress (identity)"
 std::string FieldLabel(int offset, const std::string& name, bool identity) {
-  return OffsetText(offset) + " " + name + (identity ? " (identity)" : "");
+  return (offset >= 0 ? OffsetText(offset) + " " : std::string()) + name + (identity ? " (identity)" : "");
+}
+
+// "NAME: image_sha256 HEX (the whole 512-byte EEPROM)", or empty.
+std::string FingerprintLine(const std::string& name, const ImageFingerprint& print) {
+  if (!print.present) return "";
+  return name + ": image_sha256 " + print.sha256 + " (" + print.covers + ")\n";
+}
+
+void FindingJson(JsonWriter& j, const Finding& f) {
+  j.BeginObject();
+  j.Key("offset");
+  if (f.offset >= 0) {
+    j.Number(f.offset);
+  } else {
+    j.Null();
+  }
+  j.Member("size", f.size);
+  j.Member("raw", HexBytes(f.raw, false));
+  TextOrNull(j, "field", f.field);
+  j.Member("message", f.message);
+  j.EndObject();
+}
+
+// One entry of check's `sources`: the same members whether the source could
+// be read or not.
+void CheckEntryJson(JsonWriter& j, const std::string& argument, const Image* image, const ImageFingerprint* print,
+                    const CheckReport* report, const std::string& error) {
+  j.BeginObject();
+  j.Member("name", argument);
+  j.Key("source");
+  if (image != nullptr) {
+    SourceJson(j, *image, *print);
+  } else {
+    j.Null();
+  }
+  TextOrNull(j, "description", report != nullptr ? report->description : "");
+  TextOrNull(j, "otp_state", report != nullptr ? report->otp_state : "");
+  j.Member("ok", report != nullptr && report->findings.empty());
+  j.Key("findings");
+  j.BeginArray();
+  if (report != nullptr) {
+    for (const Finding& f : report->findings) FindingJson(j, f);
+  }
+  j.EndArray();
+  j.Key("notes");
+  j.BeginArray();
+  if (report != nullptr) {
+    for (const std::string& note : report->notes) j.String(note);
+  }
+  j.EndArray();
+  TextOrNull(j, "error", error);
+  j.EndObject();
 }
 
 }  // namespace
@@ -135,12 +213,17 @@ int RunDecode(const ImgOptions& options) {
     return Fail(options, "decode", error);
   }
   const Image& image = loaded.image;
-  const DecodeResult result = DecodeImage(image, image.name);
+  const ImageFingerprint print = FingerprintOf(image, options.source.eeprom_size);
+  const std::string heading_note =
+      print.present ? "image_sha256 " + print.sha256 + " (" + print.covers + "), as the production log records it"
+                    : "";
+  const DecodeResult result = DecodeImage(image, image.name, heading_note);
   if (!result.ok) return Fail(options, "decode", image.name + ": " + result.error);
-  if (options.output && !WriteTextFile(*options.output, result.ini)) {
+  const bool to_stdout = !options.output || *options.output == "-";
+  if (!to_stdout && !WriteTextFile(*options.output, result.ini)) {
     return Fail(options, "decode", "cannot write " + *options.output);
   }
-  if (!options.output && !options.json) std::fputs(result.ini.c_str(), stdout);
+  if (to_stdout && !options.json) std::fputs(result.ini.c_str(), stdout);
 
   // What the INI file cannot give, byte by byte, then why.
   for (const ByteRun& run : result.differences) {
@@ -162,10 +245,10 @@ int RunDecode(const ImgOptions& options) {
   Document doc("decode");
   JsonWriter& j = doc.j;
   j.Key("source");
-  SourceJson(j, image);
+  SourceJson(j, image, print);
   j.Member("exact", result.differences.empty());
   j.Key("output");
-  if (options.output) {
+  if (!to_stdout) {
     j.String(*options.output);
   } else {
     j.Null();
@@ -182,9 +265,12 @@ int RunDecode(const ImgOptions& options) {
     j.BeginObject();
     j.Member("offset", run.offset);
     j.Member("size", static_cast<int>(run.rendered.size()));
-    j.Member("source", HexBytes(run.source, false));
-    j.Member("rendered", HexBytes(run.rendered, false));
-    j.Member("fields", run.fields);
+    j.Member("source_raw", HexBytes(run.source, false));
+    j.Member("rendered_raw", HexBytes(run.rendered, false));
+    j.Key("field_names");
+    j.BeginArray();
+    for (const std::string& name : run.field_names) j.String(name);
+    j.EndArray();
     j.EndObject();
   }
   j.EndArray();
@@ -211,6 +297,7 @@ int RunCheck(const ImgOptions& options) {
   int with_findings = 0;
   int unreadable = 0;
   long findings = 0;
+  DecodeMemo memo;
   std::string out;
   for (const std::string& argument : options.sources) {
     Loaded loaded;
@@ -218,16 +305,11 @@ int RunCheck(const ImgOptions& options) {
     if (!LoadOne(argument, options.source, nullptr, loaded, error)) {
       Message(error);
       ++unreadable;
-      if (doc) {
-        doc->j.BeginObject();
-        doc->j.Member("name", argument);
-        doc->j.Member("error", error);
-        doc->j.EndObject();
-      }
+      if (doc) CheckEntryJson(doc->j, argument, nullptr, nullptr, nullptr, error);
       continue;
     }
     const Image& image = loaded.image;
-    CheckReport report = CheckImage(image);
+    CheckReport report = CheckImage(image, &memo);
     if (options.target) {
       // An INI target is rendered as the OTP write would: a second
       // configuration when the OTP holds a first one.
@@ -237,13 +319,23 @@ int RunCheck(const ImgOptions& options) {
       SourceOptions target_options = options.source;
       target_options.otp = true;
       target_options.eeprom = false;
-      Loaded target;
-      if (!LoadOne(*options.target, target_options, &next, target, error)) {
-        return Fail(options, "check", error);
+      SourceRef ref;
+      if (!ParseSourceRef(*options.target, ref, error)) return Fail(options, "check", error);
+      Loaded target = LoadSource(ref, target_options, &next);
+      if (!target.ok && target.rendered.oversize) {
+        // Too large for its file form: still an image whose fit the OTP
+        // judges.
+        target.image.source = SourceType::kIni;
+        target.image.bytes = target.rendered.image;
+        target.image.kind = target.rendered.kind;
+        target.image.layout = target.rendered.layout;
+        target.ok = true;
       }
+      if (!target.ok) return Fail(options, "check", target.error);
       target.image.name = *options.target;
       CheckOtpTarget(image, target.image, report);
     }
+    const ImageFingerprint print = FingerprintOf(image, options.source.eeprom_size);
     findings += static_cast<long>(report.findings.size());
     if (report.findings.empty()) {
       ++ok;
@@ -251,31 +343,7 @@ int RunCheck(const ImgOptions& options) {
       ++with_findings;
     }
     if (doc) {
-      JsonWriter& j = doc->j;
-      j.BeginObject();
-      j.Key("source");
-      SourceJson(j, image);
-      j.Member("description", report.description);
-      if (!report.otp_state.empty()) j.Member("otp_state", report.otp_state);
-      j.Member("ok", report.findings.empty());
-      j.Key("findings");
-      j.BeginArray();
-      for (const Finding& f : report.findings) {
-        j.BeginObject();
-        j.Key("offset");
-        if (f.offset >= 0) {
-          j.Number(f.offset);
-        } else {
-          j.Null();
-        }
-        j.Member("size", f.size);
-        j.Member("raw", HexBytes(f.raw, false));
-        j.Member("field", f.field);
-        j.Member("message", f.message);
-        j.EndObject();
-      }
-      j.EndArray();
-      j.EndObject();
+      CheckEntryJson(doc->j, argument, &image, &print, &report, "");
       continue;
     }
     out = image.name + ": " + report.description;
@@ -283,6 +351,8 @@ int RunCheck(const ImgOptions& options) {
     out += report.findings.empty() ? ": ok\n"
                                    : ": " + std::to_string(report.findings.size()) +
                                          (report.findings.size() == 1 ? " finding\n" : " findings\n");
+    out += FingerprintLine(image.name, print);
+    for (const std::string& note : report.notes) out += image.name + ": note: " + note + "\n";
     for (const Finding& f : report.findings) {
       out += image.name + ": ";
       if (f.offset >= 0) out += OffsetText(f.offset) + " ";
@@ -298,11 +368,11 @@ int RunCheck(const ImgOptions& options) {
     j.EndArray();
     j.Key("summary");
     j.BeginObject();
-    j.Member("sources", total);
-    j.Member("ok", ok);
-    j.Member("with_findings", with_findings);
-    j.Member("unreadable", unreadable);
-    j.Key("findings");
+    j.Member("source_count", total);
+    j.Member("ok_count", ok);
+    j.Member("with_findings_count", with_findings);
+    j.Member("unreadable_count", unreadable);
+    j.Key("finding_count");
     j.Number(findings);
     j.EndObject();
     return doc->Finish(code);
@@ -314,20 +384,13 @@ int RunCheck(const ImgOptions& options) {
 
 int RunDiff(const ImgOptions& options) {
   // An INI file is rendered in the layout and memory of the other side.
-  SourceRef first;
-  std::string error;
-  const bool a_is_ini = ParseSourceRef(options.sources[0], first, error) && first.type == SourceType::kIni;
-  SourceRef second;
-  const bool b_is_ini = ParseSourceRef(options.sources[1], second, error) && second.type == SourceType::kIni;
   Loaded a;
   Loaded b;
-  if (a_is_ini && !b_is_ini) {
-    if (!LoadOne(options.sources[1], options.source, nullptr, b, error) ||
-        !LoadOne(options.sources[0], options.source, &b.image, a, error)) {
-      return Fail(options, "diff", error);
-    }
-  } else if (!LoadOne(options.sources[0], options.source, nullptr, a, error) ||
-             !LoadOne(options.sources[1], options.source, &a.image, b, error)) {
+  std::string error;
+  if (!LoadOne(options.sources[0], options.source, nullptr, a, error)) return Fail(options, "diff", error);
+  if (!LoadOne(options.sources[1], options.source, &a.image, b, error)) return Fail(options, "diff", error);
+  if (a.image.source == SourceType::kIni && b.image.source != SourceType::kIni &&
+      !LoadOne(options.sources[0], options.source, &b.image, a, error)) {
     return Fail(options, "diff", error);
   }
   DiffOptions diff;
@@ -340,7 +403,7 @@ int RunDiff(const ImgOptions& options) {
     for (const auto* fields : {&old_fields, &new_fields}) {
       for (const Field& f : *fields) known = known || IsIgnored(f.name, {name});
     }
-    if (!known) Message("--ignore " + name + ": no field of that name in either image");
+    if (!known) return Fail(options, "diff", "--ignore " + name + ": no field of that name in either image");
   }
   const std::vector<FieldChange> changes = DiffFields(old_fields, new_fields, diff);
   const int code = changes.empty() ? kImgMatch : kImgFindings;
@@ -358,14 +421,14 @@ int RunDiff(const ImgOptions& options) {
   Document doc("diff");
   JsonWriter& j = doc.j;
   j.Key("a");
-  SourceJson(j, a.image);
+  SourceJson(j, a.image, FingerprintOf(a.image, options.source.eeprom_size));
   j.Key("b");
-  SourceJson(j, b.image);
+  SourceJson(j, b.image, FingerprintOf(b.image, options.source.eeprom_size));
   j.Key("differences");
   j.BeginArray();
   for (const FieldChange& c : changes) {
     j.BeginObject();
-    j.Member("name", c.name);
+    j.Member("field", c.name);
     j.Member("identity", c.identity);
     j.Key("old");
     FieldOrNull(j, c.old_field);
@@ -385,21 +448,34 @@ int RunVerify(const ImgOptions& options) {
   }
   const Image& image = loaded.image;
   const std::string& ini = *options.ini;
-  const VerifyReport report = VerifyAgainstIni(ini, image);
-  if (!report.rendered) return Fail(options, "verify", report.error);
+  // An INI file from standard input is read through a temporary file.
+  std::unique_ptr<TempFile> input;
+  if (ini == "-") {
+    input = std::make_unique<TempFile>(options.source.standard_input != nullptr ? *options.source.standard_input
+                                                                                  : std::string());
+    if (input->path().empty()) return Fail(options, "verify", "cannot keep standard input in a temporary file");
+  }
+  VerifyOptions verify;
+  verify.identity = options.identity;
+  verify.ini_name = ini;
+  const VerifyReport report = VerifyAgainstIni(input ? input->path() : ini, image, verify);
+  if (!report.error.empty()) return Fail(options, "verify", report.error);
+  const ImageFingerprint print = FingerprintOf(image, options.source.eeprom_size);
   const bool match = report.Match();
   const int code = match ? kImgMatch : kImgFindings;
   if (!options.json) {
     std::string out;
-    if (!report.error.empty()) out += image.name + ": " + report.error + "\n";
     for (const IdentityCheck& id : report.identity) {
-      out += FieldLabel(id.offset < 0 ? 0 : id.offset, id.field, true) + ": ";
-      if (id.found.empty()) {
+      out += FieldLabel(id.offset, id.field, true) + ": ";
+      if (id.value.empty()) {
         out += id.message + "\n";
-        continue;
+      } else if (!id.ok) {
+        out += id.value + ": " + id.message + "\n";
+      } else if (id.rule == IdentityRule::kExact) {
+        out += id.value + " is the one given\n";
+      } else {
+        out += id.value + " is not above the INI file's maximum " + id.reference + "\n";
       }
-      out += id.found + (id.ok ? " lies within " : " does not lie within ") + id.low + " to " + id.high;
-      out += id.ok ? "\n" : " (" + id.message + ")\n";
     }
     for (const FieldChange& c : report.mismatches) {
       const int offset = c.new_field ? c.new_field->offset : c.old_field->offset;
@@ -407,12 +483,14 @@ int RunVerify(const ImgOptions& options) {
              (c.old_field ? FieldValueText(*c.old_field) : "(absent)") + ", source holds " +
              (c.new_field ? FieldValueText(*c.new_field) : "(absent)") + "\n";
     }
+    out += FingerprintLine(image.name, print);
     if (match) {
       out += image.name + " matches " + ini + "\n";
+    } else if (!report.problem.empty()) {
+      out += image.name + " does not match " + ini + ": " + report.problem + "\n";
     } else {
       int count = static_cast<int>(report.mismatches.size());
       for (const IdentityCheck& id : report.identity) count += id.ok ? 0 : 1;
-      if (!report.error.empty()) ++count;
       out += image.name + " does not match " + ini + ": " + std::to_string(count) +
              (count == 1 ? " difference\n" : " differences\n");
     }
@@ -423,9 +501,9 @@ int RunVerify(const ImgOptions& options) {
   JsonWriter& j = doc.j;
   j.Member("ini", ini);
   j.Key("source");
-  SourceJson(j, image);
+  SourceJson(j, image, print);
   j.Member("match", match);
-  if (!report.error.empty()) j.Member("problem", report.error);
+  TextOrNull(j, "problem", report.problem);
   j.Key("identity");
   j.BeginArray();
   for (const IdentityCheck& id : report.identity) {
@@ -438,11 +516,11 @@ int RunVerify(const ImgOptions& options) {
       j.Null();
     }
     j.Key("found");
-    j.String(id.found);
-    j.Member("low", id.low);
-    j.Member("high", id.high);
+    FieldOrNull(j, id.found);
+    j.Member("rule", id.rule == IdentityRule::kExact ? "exact" : "maximum");
+    j.Member("reference", id.reference);
     j.Member("ok", id.ok);
-    if (!id.ok) j.Member("message", id.message);
+    TextOrNull(j, "message", id.message);
     j.EndObject();
   }
   j.EndArray();
@@ -450,7 +528,7 @@ int RunVerify(const ImgOptions& options) {
   j.BeginArray();
   for (const FieldChange& c : report.mismatches) {
     j.BeginObject();
-    j.Member("name", c.name);
+    j.Member("field", c.name);
     j.Key("expected");
     FieldOrNull(j, c.old_field);
     j.Key("found");

@@ -13,6 +13,6 @@ int RunDiff(const ImgOptions& options);
 int RunVerify(const ImgOptions& options);
 
 // Version of the JSON documents' layout.
-constexpr int kJsonSchemaVersion = 1;
+constexpr int kJsonSchemaVersion = 2;
 
 }  // namespace img

@@ -616,7 +616,7 @@ class Decoder {
 };
 
 std::string Heading(const Image& image, const std::string& label, bool exact,
-                    const std::string& unplaced_notes) {
+                    const std::string& unplaced_notes, const std::string& heading_note) {
   const bool otp = image.kind != ImageKind::kEeprom;
   std::string out = "# Decoded by orn5300img from " + Printable(label) + ": " +
                     LayoutName(image.layout) + " layout, " + KindName(image.kind) + ".\n";
@@ -628,6 +628,7 @@ std::string Heading(const Image& image, const std::string& label, bool exact,
     out += "# generates the same image bytes except where the comments below say\n"
            "# that no INI value can give what the image holds.\n";
   }
+  if (!heading_note.empty()) out += "# " + heading_note + "\n";
   return out + unplaced_notes;
 }
 
@@ -647,7 +648,7 @@ std::vector<ByteRun> CompareBytes(const std::vector<uint8_t>& source,
     if (runs.empty() ||
         runs.back().offset + static_cast<int>(runs.back().rendered.size()) != static_cast<int>(i) ||
         i == source.size()) {
-      runs.push_back(ByteRun{static_cast<int>(i), {}, {}, {}});
+      runs.push_back(ByteRun{static_cast<int>(i), {}, {}, {}, {}});
     }
     if (in_source) runs.back().source.push_back(source[i]);
     runs.back().rendered.push_back(r);
@@ -655,7 +656,7 @@ std::vector<ByteRun> CompareBytes(const std::vector<uint8_t>& source,
   return runs;
 }
 
-DecodeResult DecodeImage(const Image& image, const std::string& source_label) {
+DecodeResult DecodeImage(const Image& image, const std::string& source_label, const std::string& heading_note) {
   DecodeResult result;
   if (image.kind != ImageKind::kEeprom && image.kind != ImageKind::kOtpFirst &&
       image.kind != ImageKind::kOtpSecond) {
@@ -676,19 +677,32 @@ DecodeResult DecodeImage(const Image& image, const std::string& source_label) {
   options.layout = image.layout;
   options.otp = image.kind != ImageKind::kEeprom;
   const std::string unplaced = decoder.UnplacedNotes();
-  result.rendered = RenderIniText(Heading(image, source_label, true, unplaced) + body, options);
+  result.rendered = RenderIniText(Heading(image, source_label, true, unplaced, heading_note) + body, options);
   if (!result.rendered.ok) {
     result.error = "the decoded INI file does not render: " + result.rendered.error;
     return result;
   }
   result.differences = CompareBytes(image.bytes, result.rendered.image);
   if (!result.differences.empty()) {
+    // A run names the fields whose values differ there (of the bits of a
+    // byte, only those that differ), else every field it touches.
     const std::vector<Field> fields = ImageFields(image);
+    Image rendered = image;
+    rendered.bytes = result.rendered.image;
+    const std::vector<Field> rendered_fields = ImageFields(rendered);
     for (ByteRun& run : result.differences) {
-      run.fields = FieldsAt(fields, run.offset, static_cast<int>(run.rendered.size()));
+      const int size = static_cast<int>(run.rendered.size());
+      for (const Field& f : fields) {
+        if (f.offset >= run.offset + size || f.offset + f.size <= run.offset) continue;
+        const auto other = std::find_if(rendered_fields.begin(), rendered_fields.end(),
+                                        [&f](const Field& r) { return r.name == f.name; });
+        if (other == rendered_fields.end() || !SameValue(f, *other)) run.field_names.push_back(f.name);
+      }
+      if (run.field_names.empty()) run.field_names = FieldNamesAt(fields, run.offset, size);
+      for (const std::string& name : run.field_names) run.fields += (run.fields.empty() ? "" : ", ") + name;
     }
   }
-  result.ini = Heading(image, source_label, result.differences.empty(), unplaced) + body;
+  result.ini = Heading(image, source_label, result.differences.empty(), unplaced, heading_note) + body;
   result.ok = true;
   return result;
 }

@@ -22,7 +22,8 @@ struct ByteRun {
   int offset = 0;                 // image byte offset of the first byte
   std::vector<uint8_t> source;    // the source's bytes (fewer when it ends early)
   std::vector<uint8_t> rendered;  // what the INI file renders there (0 after its end)
-  std::string fields;             // the fields the run touches
+  std::vector<std::string> field_names;  // the fields the run touches
+  std::string fields;                    // the same names, joined with ", "
 };
 
 // A value the INI file cannot carry, and what stands in for it.
@@ -41,8 +42,10 @@ struct DecodeResult {
 };
 
 // Decodes an EEPROM image or an OTP configuration in `image.layout`.
-// `source_label` names the source in the INI text's heading.
-DecodeResult DecodeImage(const Image& image, const std::string& source_label);
+// `source_label` names the source in the INI text's heading; `heading_note`
+// (one line, may be empty) is added to the heading as a comment.
+DecodeResult DecodeImage(const Image& image, const std::string& source_label,
+                         const std::string& heading_note = "");
 
 // The runs where `rendered` (an image of the rendered byte count) differs
 // from `source`. Source bytes after the rendered image differ unless they

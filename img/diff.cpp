@@ -34,10 +34,10 @@ std::vector<FieldChange> DiffFields(const std::vector<Field>& old_fields,
       continue;
     }
     const Field& new_field = *it->second;
-    // A slot where the builder puts it on both sides follows from the items
-    // before it; their own differences tell the story.
+    if (SameValue(old_field, new_field)) continue;
+    // A slot that holds what the builder writes on both sides follows from
+    // the items' own sizes; the items' differences tell the story.
     if (old_field.placement && old_field.canonical && new_field.canonical) continue;
-    if (FieldValueText(old_field) == FieldValueText(new_field)) continue;
     changes.push_back({old_field.name, old_field, new_field, old_field.identity || new_field.identity});
   }
   for (const Field& new_field : new_fields) {

@@ -1,7 +1,8 @@
 // Field-level differences between two images: fields are matched by name,
 // so strings and blocks that moved because an earlier string changed
-// length compare by their content, and a slot that only follows the sizes
-// of the items before it is not reported on its own.
+// length compare by their content, and a slot that holds what the builder
+// writes for the items' sizes is not reported on its own. Every other field
+// compares byte for byte (a field of some bits of a byte, bit for bit).
 #pragma once
 
 #include <optional>

@@ -34,16 +34,45 @@ class FieldList {
   }
 
   void Bit(const std::string& name, int offset, int bit) {
-    if (Field* f = Add(name, offset, 1, FieldFormat::kBit)) f->number = (f->number >> bit) & 1u;
+    if (Field* f = Add(name, offset, 1, FieldFormat::kBit)) {
+      f->number = (f->number >> bit) & 1u;
+      f->partial = true;
+    }
   }
 
   void Masked(const std::string& name, int offset, uint8_t mask) {
-    if (Field* f = Add(name, offset, 1, FieldFormat::kHex8)) f->number &= mask;
+    if (Field* f = Add(name, offset, 1, FieldFormat::kHex8)) {
+      f->number &= mask;
+      f->partial = true;
+    }
   }
 
   void Nibble(const std::string& name, int offset, bool high) {
     if (Field* f = Add(name, offset, 1, FieldFormat::kDecimal)) {
       f->number = high ? f->number >> 4 : f->number & 0x0F;
+      f->partial = true;
+    }
+  }
+
+  // Bytes before `end` that no field holds (a gap between items that their
+  // slots leave, or an image of no known layout), in runs of at most 16
+  // named after their offset: "Bytes.0x07".
+  void Uncovered(int end) {
+    std::vector<bool> covered(static_cast<size_t>(std::max(end, 0)), false);
+    for (const Field& f : fields_) {
+      for (int i = f.offset; i < f.offset + f.size && i < end; ++i) covered[static_cast<size_t>(i)] = true;
+    }
+    for (int at = 0; at < end;) {
+      if (covered[static_cast<size_t>(at)]) {
+        ++at;
+        continue;
+      }
+      int n = 0;
+      while (at + n < end && n < 16 && !covered[static_cast<size_t>(at + n)]) ++n;
+      char name[16];
+      std::snprintf(name, sizeof name, "Bytes.0x%02X", static_cast<unsigned>(at));
+      Add(name, at, n, FieldFormat::kBytes);
+      at += n;
     }
   }
 
@@ -103,6 +132,26 @@ Span LocateItem(const Image& image, int slot, bool is_string) {
   span.offset = 2 * word;
   span.valid = b.Has(span.offset, span.length);
   return span;
+}
+
+// Whether a present item's slot has a length the builder writes: a string
+// of at least one character (two bytes per character plus two) whose own
+// descriptor starts with that length and type 3, or a block of its size.
+bool SlotLengthWellFormed(const Image& image, const SlotInfo& s) {
+  const ByteView b(image.bytes);
+  const int length = b.U8(s.slot);
+  if (length == 0) return true;
+  const Span span = LocateItem(image, s.slot, s.is_string);
+  if (!span.valid) return false;
+  if (s.is_string) {
+    return length >= 4 && length % 2 == 0 && b.U8(span.offset) == length && b.U8(span.offset + 1) == 0x03;
+  }
+  switch (s.slot) {
+    case kSlotWakeFilter: return length == kWakeFilterBytes;
+    case kSlotLtmBelt: return length == kLtmBeltBytes;
+    case kSlotTestBus: return length == kTestBusBytes;
+    default: return true;  // fixed descriptors: their expected slot bytes say it
+  }
 }
 
 // The slot bytes the builder writes for this image's items.
@@ -191,8 +240,8 @@ std::vector<Field> ImageFields(const Image& image) {
   if (Field* f = list.Add("CurrentMacAddress", 0x01, 6, FieldFormat::kMac)) f->identity = true;
   const LayoutFacts* facts = FactsOf(image.layout);
   if (facts == nullptr) {
-    std::vector<Field> fields = list.Take();
-    return fields;
+    list.Uncovered(static_cast<int>(image.bytes.size()));
+    return list.Take();
   }
 
   list.Add("GPIOWake", 0x07, 2, FieldFormat::kHex16);
@@ -226,10 +275,12 @@ std::vector<Field> ImageFields(const Image& image) {
     if (Field* f = list.Add(std::string(s.name) + ".slot", s.slot, 2, FieldFormat::kSlot)) {
       f->number = f->raw[0];
       f->word = f->raw[1];
-      f->placement = true;
+      // Where a string or block stands follows from the sizes of the items
+      // before it; a fixed descriptor's slot is fixed by the layout.
+      f->placement = s.is_string || s.slot == kSlotWakeFilter || s.slot == kSlotLtmBelt || s.slot == kSlotTestBus;
       f->identity = s.slot == kSlotSerial;  // its length is the serial number's
       f->canonical = f->raw[0] == canonical[static_cast<size_t>(s.slot)] &&
-                     f->raw[1] == canonical[static_cast<size_t>(s.slot + 1)];
+                     f->raw[1] == canonical[static_cast<size_t>(s.slot + 1)] && SlotLengthWellFormed(image, s);
     }
   }
 
@@ -268,7 +319,13 @@ std::vector<Field> ImageFields(const Image& image) {
     const Span span = LocateItem(image, s.slot, true);
     if (!span.valid) continue;
     if (Field* f = list.Add(s.key, span.offset, span.length, FieldFormat::kText)) {
-      for (int i = 2; i + 1 < span.length; i += 2) f->text.push_back(static_cast<char>(f->raw[static_cast<size_t>(i)]));
+      f->canonical = f->raw[0] == b.U8(s.slot) && f->raw[1] == 0x03;
+      for (int i = 2; i + 1 < span.length; i += 2) {
+        const uint8_t low = f->raw[static_cast<size_t>(i)];
+        f->text.push_back(static_cast<char>(low));
+        // The builder widens each character by its sign.
+        if (f->raw[static_cast<size_t>(i + 1)] != (low >= 0x80 ? 0xFF : 0x00)) f->canonical = false;
+      }
       f->number = f->text.size();
       f->identity = s.slot == kSlotSerial;
     }
@@ -298,6 +355,7 @@ std::vector<Field> ImageFields(const Image& image) {
   int last = static_cast<int>(image.bytes.size()) - 1;
   while (last >= extent && b.U8(last) == 0) --last;
   if (last >= extent) list.Add("Trailing", extent, last + 1 - extent, FieldFormat::kBytes);
+  list.Uncovered(extent);
   return list.Take();
 }
 
@@ -338,7 +396,9 @@ std::string FieldValueText(const Field& field) {
           out += text;
         }
       }
-      return out + "\"";
+      out += "\"";
+      if (!field.canonical) out += " (" + HexBytes(field.raw) + ")";
+      return out;
     }
     case FieldFormat::kBytes:
       return HexBytes(field.raw);
@@ -351,14 +411,27 @@ std::string FieldValueText(const Field& field) {
   return "";
 }
 
-std::string FieldsAt(const std::vector<Field>& fields, int offset, int size) {
-  std::string names;
+bool SameValue(const Field& a, const Field& b) {
+  if (a.partial || b.partial) return a.partial == b.partial && a.number == b.number;
+  return a.raw == b.raw;
+}
+
+std::vector<std::string> FieldNamesAt(const std::vector<Field>& fields, int offset, int size) {
+  std::vector<std::string> names;
   for (const Field& f : fields) {
     if (f.offset >= offset + size || f.offset + f.size <= offset) continue;
-    if (!names.empty()) names += ", ";
-    names += f.name;
+    names.push_back(f.name);
   }
   return names;
+}
+
+std::string FieldsAt(const std::vector<Field>& fields, int offset, int size) {
+  std::string joined;
+  for (const std::string& name : FieldNamesAt(fields, offset, size)) {
+    if (!joined.empty()) joined += ", ";
+    joined += name;
+  }
+  return joined;
 }
 
 }  // namespace img

@@ -36,24 +36,38 @@ struct Field {
   std::string text;     // kText: the characters; kMac: unused
   int word = 0;         // kSlot: the word offset as stored
   bool identity = false;   // the device identity: MAC address and serial number
+  bool partial = false;    // some bits of a byte: two images compare by `number`, not `raw`
   bool placement = false;  // a slot's bytes, which follow from the items' sizes
-  bool canonical = true;   // placement: the slot holds what the image builder would write
+  // The bytes are what the image builder writes for this value: for a slot,
+  // a well-formed length and the word offset that the items before it give;
+  // for a string, its own length and type 3 in front and every character
+  // one byte widened to two.
+  bool canonical = true;
 };
 
-// Every field of the image in `image.layout` (the header alone when the
-// layout is unknown), in offset order of the header and the fixed
-// descriptors, then the strings, the optional blocks and nonzero bytes
-// after the image.
+// Every field of the image in `image.layout` (the signature and the MAC
+// address alone when the layout is unknown), in offset order of the header
+// and the fixed descriptors, then the strings, the optional blocks, nonzero
+// bytes after the image, and last the bytes no field holds ("Bytes.0x07",
+// runs of at most 16), so that every byte of the image is in some field.
 std::vector<Field> ImageFields(const Image& image);
 
-// The value as text: "0x1F7B", "00:80:0F:53:00:01", "\"ORN\"", "22 @ word 0x31".
+// The value as text: "0x1F7B", "00:80:0F:53:00:01", "\"ORN\"", "22 bytes at
+// word 0x31". A string whose bytes are not what the builder writes for its
+// characters also shows its bytes: "\"ORN\" (08 03 4F 00 52 02 4E 00)".
 std::string FieldValueText(const Field& field);
+
+// True when two fields of the same name hold the same value: the same bits
+// for a partial field, the same bytes for every other.
+bool SameValue(const Field& a, const Field& b);
 
 // The end of the image: the end of the fixed area or of the last item a
 // valid slot names, whichever is further, within the bytes present.
 int ImageExtent(const Image& image);
 
-// The fields that cover byte `offset`, by name, joined with ", ".
+// The names of the fields that cover any byte of [offset, offset + size).
+std::vector<std::string> FieldNamesAt(const std::vector<Field>& fields, int offset, int size);
+// The same names joined with ", ".
 std::string FieldsAt(const std::vector<Field>& fields, int offset, int size);
 
 }  // namespace img

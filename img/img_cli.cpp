@@ -1,10 +1,13 @@
 #include "img/img_cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "img/commands.h"
+#include "img/json_writer.h"
 #include "img/option_scan.h"
+#include "platform/standard_input.h"
 
 #ifndef ORN_VERSION_STRING
 #define ORN_VERSION_STRING "0"
@@ -20,7 +23,7 @@ const std::vector<OptionInfo> kOptions = {
     {"eeprom", 0, false, nullptr},     {"model", 0, true, nullptr},
     {"eeprom-size", 0, true, nullptr}, {"output", 'o', true, "decode"},
     {"ini", 0, true, "verify"},        {"target", 0, true, "check"},
-    {"ignore", 0, true, "diff"},
+    {"ignore", 0, true, "diff"},       {"identity", 0, true, "verify"},
 };
 
 bool ParseModel(const std::string& text, Layout& layout) {
@@ -67,6 +70,10 @@ bool Apply(const OptionInfo& entry, const std::string& value, ImgOptions& option
     options.ini = value;
   } else if (name == "target") {
     options.target = value;
+  } else if (name == "identity") {
+    ExpectedIdentity identity;
+    if (!ParseExpectedIdentity(value, identity, error)) return false;
+    options.identity = identity;
   } else if (name == "ignore") {
     size_t start = 0;
     while (start <= value.size()) {
@@ -97,18 +104,24 @@ bool ParseImgArgs(const std::vector<std::string>& args, ImgOptions& options, std
   auto apply = [&options](const OptionInfo& entry, const std::string& value, std::string& why) {
     return Apply(entry, value, options, why);
   };
-  if (!ScanOptions(args, kOptions, apply, positional, given, error)) return false;
+  const bool scanned = ScanOptions(args, kOptions, apply, positional, given, error);
+  if (!positional.empty()) options.command = positional[0];
+  const std::string& command = options.command;
+  const bool known = command == "decode" || command == "check" || command == "diff" || command == "verify";
+  if (!scanned) {
+    if (!known) options.command.clear();
+    return false;
+  }
   if (options.help || options.version) return true;
 
   if (positional.empty()) {
     error = "no command given";
     return false;
   }
-  options.command = positional[0];
   options.sources.assign(positional.begin() + 1, positional.end());
-  const std::string& command = options.command;
-  if (command != "decode" && command != "check" && command != "diff" && command != "verify") {
+  if (!known) {
     error = "unknown command '" + command + "'";
+    options.command.clear();
     return false;
   }
   if (!OptionsApplyTo(given, command, error)) return false;
@@ -152,15 +165,18 @@ std::string ImgUsage() {
          "                                 can still be programmed into an OTP source\n"
          "  diff A B [--ignore LIST]       field-level differences from A to B; LIST is\n"
          "                                 'identity' or field names separated by commas\n"
-         "  verify --ini STATION.ini SOURCE\n"
-         "                                 does SOURCE hold what STATION.ini programs, identity aside?\n"
+         "  verify --ini STATION.ini SOURCE [--identity MAC[,SERIAL]]\n"
+         "                                 does SOURCE hold what STATION.ini programs? The identity\n"
+         "                                 must not be above the INI file's maximum, or with\n"
+         "                                 --identity be exactly MAC (and SERIAL)\n"
          "\n"
          "Sources:\n"
          "  FILE             a binary file: an EEPROM image or an OTP file form (0xF3, 0xF7)\n"
-         "  FILE.ini         an INI file, rendered as orn5300cli -z renders it\n"
+         "  FILE.ini         an INI file (or a file of INI text), rendered as orn5300cli -z does\n"
          "  ini:PATH, bin:PATH  an INI file or a binary file, whatever the name\n"
          "  device[:N]       the device (adapter N), read without writing; the simulator\n"
          "                   when ORN5300_SIM names its state file\n"
+         "  -                standard input (an image or INI text)\n"
          "\n"
          "Options:\n"
          "  --model MODEL    ORN5300, ORN5301 or ORN5350: the layout (else detected)\n"
@@ -169,11 +185,20 @@ std::string ImgUsage() {
          "  --eeprom         take binary files as EEPROM images whatever their first byte\n"
          "  --eeprom-size N  256 or 512: the device's EEPROM size (else told from a read)\n"
          "  --json           one JSON document on standard output\n"
-         "  -o, --output FILE  decode: write the INI file to FILE\n"
+         "  -o, --output FILE  decode: write the INI file to FILE ('-': standard output)\n"
+         "  --identity MAC[,SERIAL]  verify: the identity SOURCE must hold exactly\n"
          "  -h, --help       this text\n"
          "      --version    the version\n"
          "\n"
          "Exit status: 0 valid or matching, 1 findings or differences, 2 error.\n";
+}
+
+bool ReadsStandardInput(const ImgOptions& options) {
+  auto is_input = [](const std::string& argument) {
+    return argument == "-" || argument == "ini:-" || argument == "bin:-";
+  };
+  return std::any_of(options.sources.begin(), options.sources.end(), is_input) ||
+         (options.target && is_input(*options.target)) || (options.ini && *options.ini == "-");
 }
 
 int RunImgTool(int argc, char** argv) {
@@ -183,6 +208,9 @@ int RunImgTool(int argc, char** argv) {
   std::string error;
   if (!ParseImgArgs(args, options, error)) {
     std::fprintf(stderr, "orn5300img: %s\nTry 'orn5300img --help' for more information.\n", error.c_str());
+    if (options.json || HasFlag(args, "--json")) {
+      return UsageErrorDocument(kJsonSchemaVersion, "orn5300img", options.command, error, kImgError);
+    }
     return kImgError;
   }
   if (options.help) {
@@ -192,6 +220,17 @@ int RunImgTool(int argc, char** argv) {
   if (options.version) {
     std::printf("orn5300img %s\n", ORN_VERSION_STRING);
     return kImgMatch;
+  }
+  // Standard input is read once, whoever takes it.
+  std::string input;
+  if (ReadsStandardInput(options)) {
+    if (!platform::ReadStandardInput(input, kMaxInputBytes, options.source.standard_input_size)) {
+      std::fprintf(stderr, "orn5300img: cannot read standard input\n");
+      if (options.json) return UsageErrorDocument(kJsonSchemaVersion, "orn5300img", options.command,
+                                                  "cannot read standard input", kImgError);
+      return kImgError;
+    }
+    options.source.standard_input = &input;
   }
   if (options.command == "decode") return RunDecode(options);
   if (options.command == "check") return RunCheck(options);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "img/sources.h"
+#include "img/verify.h"
 
 namespace img {
 
@@ -20,8 +21,9 @@ struct ImgOptions {
   bool json = false;
   bool help = false;
   bool version = false;
-  std::optional<std::string> output;  // decode -o
-  std::optional<std::string> ini;     // verify --ini
+  std::optional<std::string> output;  // decode -o ("-": standard output)
+  std::optional<std::string> ini;     // verify --ini ("-": standard input)
+  std::optional<ExpectedIdentity> identity;  // verify --identity
   std::optional<std::string> target;  // check --target
   bool ignore_identity = false;       // diff --ignore identity
   std::vector<std::string> ignore;    // diff --ignore FIELD,...
@@ -29,11 +31,15 @@ struct ImgOptions {
 };
 
 // Parses the arguments after the program name. True on success; false with
-// `error` set (one line, without the program name).
+// `error` set (one line, without the program name); `options.command` and
+// `options.json` hold what was read before the error.
 bool ParseImgArgs(const std::vector<std::string>& args, ImgOptions& options, std::string& error);
 
 // The usage text.
 std::string ImgUsage();
+
+// True when a source, the target or the INI file is standard input ("-").
+bool ReadsStandardInput(const ImgOptions& options);
 
 // The whole run behind main(): parse, run the command, print; the exit code.
 int RunImgTool(int argc, char** argv);

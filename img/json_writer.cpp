@@ -183,7 +183,12 @@ CommandDocument::CommandDocument(int schema_version, const char* tool, const cha
   j.Member("schema_version", schema_version);
   j.Member("tool", tool);
   j.Member("version", ORN_VERSION_STRING);
-  j.Member("command", command);
+  j.Key("command");
+  if (command != nullptr) {
+    j.String(command);
+  } else {
+    j.Null();
+  }
 }
 
 int CommandDocument::Finish(int code) {
@@ -192,6 +197,13 @@ int CommandDocument::Finish(int code) {
   std::fputs(j.str().c_str(), stdout);
   std::fputc('\n', stdout);
   return code;
+}
+
+int UsageErrorDocument(int schema_version, const char* tool, const std::string& command, const std::string& error,
+                       int code) {
+  CommandDocument doc(schema_version, tool, command.empty() ? nullptr : command.c_str());
+  doc.j.Member("error", error);
+  return doc.Finish(code);
 }
 
 }  // namespace img

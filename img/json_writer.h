@@ -60,13 +60,19 @@ class JsonWriter {
 };
 
 // The one JSON document a command of the companion tools prints: it opens
-// with the schema version, the tool, the tool's version and the command;
-// Finish adds the exit code, closes it and prints it on standard output.
+// with the schema version, the tool, the tool's version and the command
+// (null when the command line named none); Finish adds the exit code,
+// closes it and prints it on standard output.
 class CommandDocument {
  public:
   CommandDocument(int schema_version, const char* tool, const char* command);
   int Finish(int code);
   JsonWriter j;
 };
+
+// The document of a command line that was refused: `error` and the exit
+// code. `command` may be empty.
+int UsageErrorDocument(int schema_version, const char* tool, const std::string& command,
+                       const std::string& error, int code);
 
 }  // namespace img

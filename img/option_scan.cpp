@@ -60,6 +60,14 @@ bool ScanOptions(const std::vector<std::string>& args, const std::vector<OptionI
   return true;
 }
 
+bool HasFlag(const std::vector<std::string>& args, const std::string& flag) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == flag) return true;
+  }
+  return false;
+}
+
 bool OptionsApplyTo(const std::vector<const OptionInfo*>& given, const std::string& command,
                     std::string& error) {
   for (const OptionInfo* entry : given) {

@@ -26,6 +26,11 @@ bool ScanOptions(const std::vector<std::string>& args, const std::vector<OptionI
                  std::vector<std::string>& positional, std::vector<const OptionInfo*>& given,
                  std::string& error);
 
+// True when `flag` (such as "--json") stands among the options, before any
+// "--": a command line refused for another reason can still answer in the
+// form asked for.
+bool HasFlag(const std::vector<std::string>& args, const std::string& flag);
+
 // false with `error` set when an option given applies only to another
 // command than `command`.
 bool OptionsApplyTo(const std::vector<const OptionInfo*>& given, const std::string& command,

@@ -1,5 +1,6 @@
 #include "img/sources.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -29,33 +30,63 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-Loaded LoadFile(const SourceRef& ref, const SourceOptions& options) {
-  Loaded out;
+// The bytes of a file or of standard input: at most `limit` of them, and
+// the count of all.
+bool ReadSourceBytes(const SourceRef& ref, const SourceOptions& options, size_t limit, std::string& bytes,
+                     long long& size, std::string& error) {
+  if (ref.standard_input) {
+    if (options.standard_input == nullptr) {
+      error = "standard input was not read";
+      return false;
+    }
+    bytes = options.standard_input->substr(0, limit);
+    size = options.standard_input_size;
+    return true;
+  }
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ref.path.c_str(), "rb"));
   if (!file) {
-    out.error = "cannot open " + ref.path + ": " + std::strerror(errno);
-    return out;
+    error = "cannot open " + ref.path + ": " + std::strerror(errno);
+    return false;
   }
-  Image& image = out.image;
-  image.raw.resize(kMaxRawBytes);
-  const size_t n = std::fread(image.raw.data(), 1, image.raw.size(), file.get());
-  image.raw.resize(n);
-  long long size = static_cast<long long>(n);
-  // The rest is only counted: no file form is that long.
-  char scratch[4096];
-  for (size_t more; (more = std::fread(scratch, 1, sizeof scratch, file.get())) > 0;) {
-    size += static_cast<long long>(more);
+  size = 0;
+  char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
+    size += static_cast<long long>(n);
+    if (bytes.size() < limit) bytes.append(chunk, std::min(n, limit - bytes.size()));
   }
   if (std::ferror(file.get())) {
-    out.error = "cannot read " + ref.path;
-    return out;
+    error = "cannot read " + ref.path;
+    return false;
   }
+  return true;
+}
+
+Loaded LoadIni(const SourceRef& ref, const SourceOptions& options, const Image* reference,
+               const std::string* text = nullptr);
+
+Loaded LoadFile(const SourceRef& ref, const SourceOptions& options, const Image* reference) {
+  Loaded out;
+  std::string bytes;
+  long long size = 0;
+  const size_t limit = ref.standard_input ? kMaxInputBytes : static_cast<size_t>(kMaxRawBytes);
+  if (!ReadSourceBytes(ref, options, limit, bytes, size, out.error)) return out;
+  // INI text under another name is rendered, as decode would need it.
+  if (!ref.type_given && LooksLikeIniText(bytes)) {
+    if (ref.standard_input && size > static_cast<long long>(bytes.size())) {
+      out.error = "standard input holds more than " + std::to_string(kMaxInputBytes) + " bytes of INI text";
+      return out;
+    }
+    return ref.standard_input ? LoadIni(ref, options, reference, &bytes) : LoadIni(ref, options, reference);
+  }
+  Image& image = out.image;
+  image.raw.assign(bytes.begin(), bytes.begin() + static_cast<long>(std::min(bytes.size(), size_t{kMaxRawBytes})));
   image.source_size = size;
   ClassifyBytes(image, options.otp, options.eeprom);
   return out.ok = true, out;
 }
 
-Loaded LoadIni(const SourceRef& ref, const SourceOptions& options, const Image* reference) {
+// Renders an INI file, or INI text read from standard input.
+Loaded LoadIni(const SourceRef& ref, const SourceOptions& options, const Image* reference, const std::string* text) {
   Loaded out;
   RenderOptions render;
   render.layout = options.model;
@@ -71,20 +102,22 @@ Loaded LoadIni(const SourceRef& ref, const SourceOptions& options, const Image* 
       render.eeprom_size = reference->memory_size;
     }
   }
-  out.rendered = RenderIniFile(ref.path, render);
+  std::string input;
+  if (ref.standard_input && text == nullptr) {
+    long long size = 0;
+    if (!ReadSourceBytes(ref, options, kMaxInputBytes, input, size, out.error)) return out;
+    if (size > static_cast<long long>(input.size())) {
+      out.error = "standard input holds more than " + std::to_string(kMaxInputBytes) + " bytes of INI text";
+      return out;
+    }
+    text = &input;
+  }
+  out.rendered = text != nullptr ? RenderIniText(*text, render) : RenderIniFile(ref.path, render);
   if (!out.rendered.ok) {
-    out.error = ref.path + ": " + out.rendered.error;
+    out.error = ref.text + ": " + out.rendered.error;
     return out;
   }
-  Image& image = out.image;
-  image.source = SourceType::kIni;
-  image.raw = out.rendered.file;
-  image.source_size = static_cast<long long>(image.raw.size());
-  image.bytes = out.rendered.image;
-  image.kind = out.rendered.kind;
-  image.otp_memory = render.otp;
-  image.layout = out.rendered.layout;
-  image.layout_forced = true;
+  out.image = RenderedImage(out.rendered, render.otp, ref.text);
   return out.ok = true, out;
 }
 
@@ -141,8 +174,10 @@ Loaded LoadDevice(const SourceRef& ref, const SourceOptions& options) {
       bool certain = true;
       image.memory_size = EepromSizeFromRead(image.raw, certain);
       image.raw.resize(static_cast<size_t>(image.memory_size));
-      if (!certain) {
-        out.note = ref.text + ": the EEPROM's two halves are equal; taken as 512 bytes (--eeprom-size says otherwise)";
+      const bool blank = std::all_of(image.raw.begin(), image.raw.end(), [](uint8_t v) { return v == 0xFF; });
+      if (!certain && !blank) {
+        out.note = ref.text + ": the EEPROM's two halves are equal: taken as a 512-byte part "
+                   "(give --eeprom-size 256 for a 256-byte one)";
       }
     }
   }
@@ -156,6 +191,13 @@ Loaded LoadDevice(const SourceRef& ref, const SourceOptions& options) {
 }
 
 }  // namespace
+
+bool LooksLikeIniText(const std::string& bytes) {
+  if (bytes.find('\0') != std::string::npos) return false;
+  size_t at = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+  at = bytes.find_first_not_of(" \t\r\n", at);
+  return at != std::string::npos && (bytes[at] == '[' || bytes[at] == '#');
+}
 
 bool ParseSourceRef(const std::string& argument, SourceRef& ref, std::string& error) {
   ref = SourceRef{};
@@ -181,9 +223,11 @@ bool ParseSourceRef(const std::string& argument, SourceRef& ref, std::string& er
   }
   if (argument.rfind("ini:", 0) == 0) {
     ref.type = SourceType::kIni;
+    ref.type_given = true;
     ref.path = argument.substr(4);
   } else if (argument.rfind("bin:", 0) == 0) {
     ref.type = SourceType::kFile;
+    ref.type_given = true;
     ref.path = argument.substr(4);
   } else {
     ref.type = EndsWithIni(argument) ? SourceType::kIni : SourceType::kFile;
@@ -193,6 +237,7 @@ bool ParseSourceRef(const std::string& argument, SourceRef& ref, std::string& er
     error = "empty file name in " + argument;
     return false;
   }
+  ref.standard_input = ref.path == "-";
   return true;
 }
 
@@ -217,13 +262,13 @@ int EepromSizeFromRead(const std::vector<uint8_t>& read512, bool& certain) {
 Loaded LoadSource(const SourceRef& ref, const SourceOptions& options, const Image* reference) {
   Loaded out;
   switch (ref.type) {
-    case SourceType::kFile: out = LoadFile(ref, options); break;
+    case SourceType::kFile: out = LoadFile(ref, options, reference); break;
     case SourceType::kIni: out = LoadIni(ref, options, reference); break;
     case SourceType::kDevice: out = LoadDevice(ref, options); break;
   }
   if (!out.ok) return out;
   out.image.name = ref.text;
-  if (ref.type != SourceType::kIni) {
+  if (out.image.source != SourceType::kIni) {
     if (options.model != Layout::kUnknown) {
       out.image.layout = options.model;
       out.image.layout_forced = true;

@@ -1,7 +1,7 @@
 // The sources every command takes: a binary file (an EEPROM image or an
-// OTP file form), an INI file (rendered as -z would), or a device
-// ("device" or "device:N" for adapter N), read through the request channel
-// as -r reads it, without a single write.
+// OTP file form), an INI file (rendered as -z would), standard input ("-",
+// either of the two), or a device ("device" or "device:N" for adapter N),
+// read through the request channel as -r reads it, without a single write.
 #pragma once
 
 #include <string>
@@ -13,22 +13,38 @@ namespace img {
 
 struct SourceRef {
   SourceType type = SourceType::kFile;
-  std::string path;  // file or INI path
-  int adapter = -1;  // device: -1 for the default adapter
-  std::string text;  // as named on the command line
+  std::string path;             // file or INI path
+  bool standard_input = false;  // "-": the bytes come from standard input
+  bool type_given = false;      // "ini:" or "bin:" said what the file is
+  int adapter = -1;             // device: -1 for the default adapter
+  std::string text;             // as named on the command line
 };
 
 // "device", "device:N", "ini:PATH", "bin:PATH", a path ending in ".ini"
-// (any case) or any other path. False with `error` set for a malformed
+// (any case), "-" or any other path. False with `error` set for a malformed
 // device adapter number or an empty path.
 bool ParseSourceRef(const std::string& argument, SourceRef& ref, std::string& error);
+
+// True when the bytes of a file are INI text rather than an image: no NUL
+// byte, and the first character after blanks and line ends (and a UTF-8
+// byte order mark) opens a section or a comment. No image starts so, and
+// every image holds zeros.
+bool LooksLikeIniText(const std::string& bytes);
 
 struct SourceOptions {
   bool otp = false;                  // --otp
   bool eeprom = false;               // --eeprom
   Layout model = Layout::kUnknown;   // --model
   int eeprom_size = 0;               // --eeprom-size; 0 detects
+  // Standard input, read once by the command (at most kMaxInputBytes of
+  // it) when a source is "-"; null otherwise.
+  const std::string* standard_input = nullptr;
+  long long standard_input_size = 0;  // all bytes standard input held
 };
+
+// How much of standard input a command keeps: INI text can be told from an
+// image and rendered; an image is far shorter.
+constexpr size_t kMaxInputBytes = size_t{1} << 20;
 
 struct Loaded {
   bool ok = false;

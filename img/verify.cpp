@@ -4,11 +4,12 @@
 #include <cstdio>
 
 #include "img/layout_facts.h"
-#include "img/render.h"
 
 namespace img {
 
 namespace {
+
+constexpr size_t kMaxSerialLength = 16;
 
 std::string MacText(const MacAddress& mac) {
   char text[24];
@@ -17,16 +18,17 @@ std::string MacText(const MacAddress& mac) {
   return text;
 }
 
-bool IsUpperHex(const std::string& text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+bool IsHexText(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  });
 }
 
-// The shorter text padded on the left with '0' to the other's length, as the
-// command-line parse does with the current and maximum serial numbers.
-void PadToSameLength(std::string& a, std::string& b) {
-  if (a.size() < b.size()) a.insert(0, b.size() - a.size(), '0');
-  if (b.size() < a.size()) b.insert(0, a.size() - b.size(), '0');
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
 }
 
 // The serial number string of an image, when its slot names readable bytes.
@@ -58,18 +60,79 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+std::optional<Field> FieldNamed(const std::vector<Field>& fields, const std::string& name) {
+  for (const Field& f : fields) {
+    if (f.name == name) return f;
+  }
+  return std::nullopt;
+}
+
+bool BlankEeprom(const Image& source) {
+  return source.kind == ImageKind::kEeprom && !source.bytes.empty() &&
+         std::all_of(source.bytes.begin(), source.bytes.end(), [](uint8_t v) { return v == 0xFF; });
+}
+
 }  // namespace
 
+std::string SerialKey(const std::string& serial) {
+  std::string key = serial;
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return key;
+}
+
+bool ParseExpectedIdentity(const std::string& text, ExpectedIdentity& identity, std::string& error) {
+  error = "--identity takes a MAC address and optionally a serial number, MAC[,SERIAL], not '" + text + "'";
+  identity = ExpectedIdentity{};
+  const size_t comma = text.find(',');
+  const std::string mac = text.substr(0, comma);
+  std::string digits;
+  if (mac.size() == 17) {
+    const char separator = mac[2];
+    if (separator != ':' && separator != '-') return false;
+    for (size_t i = 0; i < mac.size(); ++i) {
+      if (i % 3 == 2) {
+        if (mac[i] != separator) return false;
+      } else {
+        digits.push_back(mac[i]);
+      }
+    }
+  } else if (mac.size() == 12) {
+    digits = mac;
+  } else {
+    return false;
+  }
+  if (!IsHexText(digits)) return false;
+  for (size_t i = 0; i < identity.mac.size(); ++i) {
+    identity.mac[i] = static_cast<uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
+  }
+  if (comma != std::string::npos) {
+    const std::string serial = text.substr(comma + 1);
+    if (serial.empty() || serial.size() > kMaxSerialLength) {
+      error = "--identity: the serial number after the comma has 1 to 16 characters, not '" + serial + "'";
+      return false;
+    }
+    identity.serial = serial;
+  }
+  error.clear();
+  return true;
+}
+
 bool VerifyReport::Match() const {
-  if (!rendered || !error.empty()) return false;
+  if (!error.empty() || !problem.empty()) return false;
   for (const IdentityCheck& check : identity) {
     if (!check.ok) return false;
   }
   return mismatches.empty();
 }
 
-VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source) {
+VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source, const VerifyOptions& verify) {
   VerifyReport report;
+  const std::string ini_name = verify.ini_name.empty() ? ini_path : verify.ini_name;
+  auto render = [&](const RenderOptions& o) -> Rendered {
+    return verify.cache != nullptr ? verify.cache->Get(ini_path, o) : RenderIniFile(ini_path, o);
+  };
   const bool configuration = source.kind == ImageKind::kEeprom || source.kind == ImageKind::kOtpFirst ||
                              source.kind == ImageKind::kOtpSecond;
   RenderOptions options;
@@ -78,97 +141,152 @@ VerifyReport VerifyAgainstIni(const std::string& ini_path, const Image& source) 
   options.otp_signature_default = source.kind == ImageKind::kOtpSecond ? kSigOtpSecond : kSigOtpFirst;
   if (source.source == SourceType::kDevice && !source.otp_memory) options.eeprom_size = source.memory_size;
 
-  const Rendered plain = RenderIniFile(ini_path, options);
+  const Rendered plain = render(options);
   if (!plain.ok) {
-    report.error = ini_path + ": " + plain.error;
-    if (configuration && source.layout != Layout::kUnknown) {
+    if (options.layout != Layout::kUnknown) {
+      // An INI file of the other layout validates in its own: the source
+      // does not hold what it programs.
+      RenderOptions own = options;
+      own.layout = Layout::kUnknown;
+      const Rendered mine = render(own);
+      if (mine.ok && mine.layout != options.layout) {
+        report.problem = std::string("the INI file programs the ") + LayoutName(mine.layout) +
+                         " layout; the source holds the " + LayoutName(source.layout) + " layout (" +
+                         plain.error + ")";
+        return report;
+      }
+    }
+    report.error = ini_name + ": " + plain.error;
+    if (options.layout != Layout::kUnknown) {
       report.error += std::string(" (rendered in the ") + LayoutName(source.layout) + " layout of the source)";
     }
     return report;
   }
-  report.rendered = true;
   if (!configuration) {
-    report.error = std::string("the source holds no configuration: ") + KindName(source.kind);
+    report.problem = std::string("the source holds no configuration: ") + KindName(source.kind);
+    return report;
+  }
+  if (BlankEeprom(source)) {
+    report.problem = "the EEPROM is blank (every byte 0xFF)";
     return report;
   }
   if (source.layout == Layout::kUnknown) {
-    report.error = "the layout of the source is not recognised (use --model ORN5300 or ORN5350)";
+    report.problem = "the layout of the source is not recognised (use --model ORN5300 or ORN5350)";
     return report;
   }
 
-  // The identity: only its range is checked.
+  const std::vector<Field> source_fields = ImageFields(source);
   const ByteView b(source.bytes);
+  const ExpectedIdentity* expected = verify.identity ? &*verify.identity : nullptr;
+
   MacAddress mac{};
   for (size_t i = 0; i < mac.size(); ++i) mac[i] = b.U8(static_cast<long>(1 + i));
+  const bool unicast = (mac[0] & 1) == 0 && mac != MacAddress{};
   IdentityCheck mac_check;
   mac_check.field = "CurrentMacAddress";
-  mac_check.offset = 1;
-  mac_check.found = MacText(mac);
-  mac_check.low = MacText(plain.current_mac);
-  mac_check.high = MacText(plain.maximum_mac);
-  const bool unicast = (mac[0] & 1) == 0 && mac != MacAddress{};
+  mac_check.found = FieldNamed(source_fields, mac_check.field);
   if (!b.Has(1, 6)) {
     mac_check.message = "the source has no MAC address";
-  } else if (!unicast) {
-    mac_check.message = "the MAC address is not a unicast address";
-  } else if (mac < plain.current_mac || mac > plain.maximum_mac) {
-    mac_check.message = "the MAC address lies outside the INI file's range";
   } else {
-    mac_check.ok = true;
+    mac_check.offset = 1;
+    mac_check.value = MacText(mac);
+    if (expected != nullptr) {
+      mac_check.rule = IdentityRule::kExact;
+      mac_check.reference = MacText(expected->mac);
+      mac_check.ok = mac == expected->mac;
+      if (!mac_check.ok) mac_check.message = "the MAC address is not the one given, " + mac_check.reference;
+    } else {
+      mac_check.reference = MacText(plain.maximum_mac);
+      if (!unicast) {
+        mac_check.message = "the MAC address is not a unicast address";
+      } else if (mac > plain.maximum_mac) {
+        mac_check.message = "the MAC address lies above the INI file's maximum " + mac_check.reference;
+      } else {
+        mac_check.ok = true;
+      }
+    }
   }
   report.identity.push_back(mac_check);
 
-  IdentityCheck serial_check;
-  serial_check.field = "CurrentSerialNumber";
   std::string serial;
-  const bool has_serial = ReadSerial(source, serial, serial_check.offset);
-  std::string low = plain.current_serial.value_or("");
-  std::string high = plain.maximum_serial.value_or("");
-  PadToSameLength(low, high);
-  serial_check.low = Printable(low);
-  serial_check.high = Printable(high);
-  if (!has_serial) {
-    serial_check.message = "the source has no serial number string";
-  } else {
-    serial_check.found = Printable(serial);
-    if (serial.size() != low.size()) {
-      serial_check.message = "the serial number has " + std::to_string(serial.size()) +
-                             " characters; the INI file's have " + std::to_string(low.size());
-    } else if (serial < low || serial > high) {
-      serial_check.message = "the serial number lies outside the INI file's range";
+  int serial_offset = -1;
+  const bool has_serial = ReadSerial(source, serial, serial_offset);
+  if (plain.current_serial || (expected != nullptr && expected->serial)) {
+    IdentityCheck check;
+    check.field = "CurrentSerialNumber";
+    check.found = FieldNamed(source_fields, check.field);
+    const std::string length_of = plain.maximum_serial.value_or(plain.current_serial.value_or(""));
+    if (expected != nullptr && expected->serial) {
+      check.rule = IdentityRule::kExact;
+      check.reference = Printable(*expected->serial);
     } else {
-      serial_check.ok = true;
+      check.reference = Printable(length_of);
     }
+    if (!has_serial) {
+      check.message = "the source has no serial number string";
+    } else {
+      check.offset = serial_offset;
+      check.value = Printable(serial);
+      if (check.rule == IdentityRule::kExact) {
+        check.ok = SerialKey(serial) == SerialKey(*expected->serial);
+        if (!check.ok) check.message = "the serial number is not the one given, " + check.reference;
+      } else if (serial.size() != length_of.size()) {
+        check.message = "the serial number has " + std::to_string(serial.size()) + " characters; the INI file's have " +
+                        std::to_string(length_of.size());
+      } else if (plain.maximum_serial && IsHexText(serial) && IsHexText(*plain.maximum_serial) &&
+                 SerialKey(serial) > SerialKey(*plain.maximum_serial)) {
+        check.message = "the serial number lies above the INI file's maximum " + check.reference;
+      } else {
+        check.ok = true;
+      }
+    }
+    report.identity.push_back(check);
   }
-  report.identity.push_back(serial_check);
 
-  // Render again with the source's identity in place, as -M and -S would,
-  // where the command-line parse would accept it.
+  // The INI file rendered with the source's identity in place, as -M and
+  // -S would put it, so that everything else compares byte for byte.
   RenderOptions with_identity = options;
-  if (unicast && mac <= plain.maximum_mac) with_identity.mac = mac;
-  if (has_serial && serial.size() <= 16) {
-    std::string padded = serial;
-    std::string maximum = plain.maximum_serial.value_or("");
-    PadToSameLength(padded, maximum);
-    if (!(IsUpperHex(padded) && padded > maximum)) with_identity.serial = serial;
+  with_identity.beyond_maximum = true;
+  if (unicast) with_identity.mac = mac;
+  if (has_serial && serial.size() <= kMaxSerialLength && plain.current_serial) with_identity.serial = serial;
+  // The serial number given is the text programmed: a digit of the other
+  // case is the same number but other bytes.
+  if (expected != nullptr && expected->serial && has_serial && SerialKey(serial) == SerialKey(*expected->serial)) {
+    with_identity.serial = *expected->serial;
   }
+  const RenderOptions* chosen = &options;
   Rendered full = plain;
   if (with_identity.mac || with_identity.serial) {
-    Rendered attempt = RenderIniFile(ini_path, with_identity);
-    if (attempt.ok) full = attempt;
+    RenderOptions mac_only = with_identity;
+    mac_only.serial.reset();
+    RenderOptions serial_only = with_identity;
+    serial_only.mac.reset();
+    for (const RenderOptions* attempt : {&with_identity, &mac_only, &serial_only}) {
+      if (!attempt->mac && !attempt->serial) continue;
+      const Rendered r = render(*attempt);
+      if (r.ok) {
+        full = r;
+        chosen = attempt;
+        break;
+      }
+    }
   }
+  std::vector<Field> own_fields;
+  if (verify.cache == nullptr) own_fields = ImageFields(RenderedImage(full, options.otp, ini_name));
+  const std::vector<Field>& expected_fields =
+      verify.cache != nullptr ? verify.cache->Fields(ini_path, *chosen) : own_fields;
 
-  Image expected;
-  expected.name = ini_path;
-  expected.source = SourceType::kIni;
-  expected.raw = full.file;
-  expected.bytes = full.image;
-  expected.kind = full.kind;
-  expected.layout = full.layout;
-  expected.otp_memory = options.otp;
-  DiffOptions diff;
-  diff.ignore_identity = true;
-  report.mismatches = DiffFields(ImageFields(expected), ImageFields(source), diff);
+  // A failed identity check has said all about its own fields.
+  std::vector<std::string> told;
+  for (const IdentityCheck& check : report.identity) {
+    if (check.ok) continue;
+    told.push_back(check.field);
+    if (check.field == "CurrentSerialNumber") told.push_back("CurrentSerialNumber.slot");
+  }
+  for (FieldChange& change : DiffFields(expected_fields, source_fields, DiffOptions{})) {
+    if (std::find(told.begin(), told.end(), change.name) != told.end()) continue;
+    report.mismatches.push_back(std::move(change));
+  }
   return report;
 }
 

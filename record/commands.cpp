@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "record/duplicates.h"
 #include "record/summary.h"
@@ -158,26 +159,23 @@ void PrintSummary(const Summary& s) {
   std::fputs(out.c_str(), stdout);
 }
 
+void CountMember(JsonWriter& j, std::string_view key, uint64_t n) {
+  j.Key(key);
+  j.Unsigned(n);
+}
+
 void SummaryJson(JsonWriter& j, const Summary& s) {
   j.Key("lines");
   LinesJson(j, s.lines);
-  j.Key("records");
-  j.Unsigned(s.lines.records);
-  j.Key("passed");
-  j.Unsigned(s.passed);
-  j.Key("failed");
-  j.Unsigned(s.failed);
+  CountMember(j, "passed_count", s.passed);
+  CountMember(j, "failed_count", s.failed);
   j.Key("exit_codes");
   ExitCodesJson(j, s.exit_codes);
   j.Key("verify");
   j.BeginObject();
-  for (const auto& [value, n] : s.verify) {
-    j.Key(value);
-    j.Unsigned(n);
-  }
+  for (const auto& [value, n] : s.verify) CountMember(j, value, n);
   j.EndObject();
-  j.Key("rework_records");
-  j.Unsigned(s.rework_records);
+  CountMember(j, "rework_record_count", s.rework_records);
   j.Key("unfinished_runs");
   j.BeginArray();
   for (const UnfinishedRun& run : s.unfinished) {
@@ -191,12 +189,9 @@ void SummaryJson(JsonWriter& j, const Summary& s) {
     j.EndObject();
   }
   j.EndArray();
-  j.Key("units");
-  j.Unsigned(s.units);
-  j.Key("programmed_units");
-  j.Unsigned(s.programmed_units);
-  j.Key("first_pass_units");
-  j.Unsigned(s.first_pass_units);
+  CountMember(j, "unit_count", s.units);
+  CountMember(j, "programmed_unit_count", s.programmed_units);
+  CountMember(j, "first_pass_unit_count", s.first_pass_units);
   j.Key("first_pass_yield");
   if (s.units == 0) {
     j.Null();
@@ -208,12 +203,9 @@ void SummaryJson(JsonWriter& j, const Summary& s) {
   for (const auto& [host, c] : s.stations) {
     j.BeginObject();
     j.Member("host", host);
-    j.Key("records");
-    j.Unsigned(c.records);
-    j.Key("passed");
-    j.Unsigned(c.passed);
-    j.Key("failed");
-    j.Unsigned(c.failed);
+    CountMember(j, "record_count", c.records);
+    CountMember(j, "passed_count", c.passed);
+    CountMember(j, "failed_count", c.failed);
     j.Key("exit_codes");
     ExitCodesJson(j, c.exit_codes);
     j.EndObject();
@@ -260,8 +252,7 @@ void PrintDuplicates(const DuplicateReport& report) {
 void DuplicatesJson(JsonWriter& j, const DuplicateReport& report) {
   j.Key("lines");
   LinesJson(j, report.lines);
-  j.Key("programmed_records");
-  j.Unsigned(report.programmed_records);
+  CountMember(j, "programmed_record_count", report.programmed_records);
   j.Key("groups");
   j.BeginArray();
   for (const DuplicateGroup& group : report.groups) {
@@ -277,8 +268,9 @@ void DuplicatesJson(JsonWriter& j, const DuplicateReport& report) {
     j.EndObject();
   }
   j.EndArray();
-  j.Key("duplicates");
-  j.Unsigned(report.Findings());
+  const size_t duplicates = report.Findings();
+  CountMember(j, "duplicate_count", duplicates);
+  CountMember(j, "rework_count", report.groups.size() - duplicates);
 }
 
 std::string RecordBlock(uint64_t line, const ProductionRecord& record) {
@@ -310,27 +302,55 @@ std::string Shown(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// A decimal integer as the log writes adapters, byte counts and exit codes.
+std::optional<int64_t> DecimalValue(const std::string& text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  size_t at = text[0] == '-' ? 1 : 0;
+  if (at == text.size()) return std::nullopt;
+  int64_t value = 0;
+  for (; at < text.size(); ++at) {
+    if (text[at] < '0' || text[at] > '9') return std::nullopt;
+    value = value * 10 + (text[at] - '0');
+  }
+  return text[0] == '-' ? -value : value;
+}
+
+}  // namespace
+
 void RecordJson(JsonWriter& j, uint64_t line, const ProductionRecord& record) {
   const RecordFields fields = FieldsOf(record);
   j.BeginObject();
   j.Key("line");
   j.Unsigned(line);
-  for (int i = 0; i < kRecordFieldCount; ++i) j.Member(kRecordColumns[i], *fields[static_cast<size_t>(i)]);
+  for (int i = 0; i < kRecordFieldCount; ++i) {
+    const std::string_view column = kRecordColumns[i];
+    const std::string& value = *fields[static_cast<size_t>(i)];
+    j.Key(column);
+    if (column == "adapter" || column == "bytes_written" || column == "exit_code") {
+      const std::optional<int64_t> number = DecimalValue(value);
+      if (number) {
+        j.Number(*number);
+      } else {
+        j.Null();
+      }
+    } else if (value.empty()) {
+      j.Null();
+    } else {
+      j.String(value);
+    }
+  }
   j.EndObject();
 }
 
 void LinesJson(JsonWriter& j, const LineCounts& lines) {
   j.BeginObject();
-  j.Key("total");
-  j.Unsigned(lines.lines);
-  j.Key("header");
-  j.Unsigned(lines.header_lines);
-  j.Key("records");
-  j.Unsigned(lines.records);
-  j.Key("start_lines");
-  j.Unsigned(lines.start_lines);
-  j.Key("damaged");
-  j.Unsigned(lines.damaged);
+  CountMember(j, "total_count", lines.lines);
+  CountMember(j, "header_count", lines.header_lines);
+  CountMember(j, "record_count", lines.records);
+  CountMember(j, "start_line_count", lines.start_lines);
+  CountMember(j, "damaged_count", lines.damaged);
   j.Key("damaged_lines");
   j.BeginArray();
   for (uint64_t n : lines.damaged_lines) j.Unsigned(n);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "img/json_writer.h"
 #include "img/option_scan.h"
 #include "record/commands.h"
 
@@ -63,19 +64,22 @@ bool ParseLogArgs(const std::vector<std::string>& args, LogOptions& options, std
   auto apply = [&options](const OptionInfo& rule, const std::string& value, std::string& why) {
     return Apply(rule, value, options, why);
   };
-  if (!img::ScanOptions(args, kOptions, apply, positional, given, error)) return false;
+  const bool scanned = img::ScanOptions(args, kOptions, apply, positional, given, error);
+  const bool known = !positional.empty() &&
+                     (positional[0] == "summary" || positional[0] == "duplicates" || positional[0] == "show");
+  if (known) options.command = positional[0];
+  if (!scanned) return false;
   if (options.help || options.version) return true;
 
   if (positional.empty()) {
     error = "no command given";
     return false;
   }
-  options.command = positional[0];
-  const std::string& command = options.command;
-  if (command != "summary" && command != "duplicates" && command != "show") {
-    error = "unknown command '" + command + "'";
+  if (!known) {
+    error = "unknown command '" + positional[0] + "'";
     return false;
   }
+  const std::string& command = options.command;
   if (!img::OptionsApplyTo(given, command, error)) return false;
   if (positional.size() != 2) {
     error = command + " takes one log file";
@@ -119,6 +123,9 @@ int RunLogTool(int argc, char** argv) {
   std::string error;
   if (!ParseLogArgs(args, options, error)) {
     std::fprintf(stderr, "orn5300log: %s\nTry 'orn5300log --help' for more information.\n", error.c_str());
+    if (options.json || img::HasFlag(args, "--json")) {
+      return img::UsageErrorDocument(kJsonSchemaVersion, "orn5300log", options.command, error, kLogError);
+    }
     return kLogError;
   }
   if (options.help) {

@@ -102,6 +102,50 @@ TEST(Check, EachDamageHasItsFinding) {
   }
 }
 
+// One rule set with the decoder: every byte decode cannot give from an INI
+// file is a finding of check, named by its field; every image -z writes
+// passes, the short ones that -b refuses with a note.
+TEST(Check, WhatDecodeCannotGiveIsAFinding) {
+  const Bytes image = Render(img_test::Example("orn5300.ini"));
+  struct Case {
+    const char* name;
+    std::function<void(Bytes&)> patch;
+    std::vector<std::pair<int, std::string>> findings;  // offset and field
+  } cases[] = {
+      {"language ID", [](Bytes& b) { b[0x23] = 0x07; }, {{0x23, "LanguageID"}}},
+      {"SuperSpeed vendor ID of its own", [](Bytes& b) { b[0x78 + 8] ^= 1; }, {{0x80, "SuperSpeedDevice.VendorID"}}},
+      {"reserved LED bits", [](Bytes& b) { b[0x0B] |= 0x10; }, {{0x0B, "Reserved0B"}}},
+      {"reserved PME bit", [](Bytes& b) { b[0x0A] |= 0x80; }, {{0x0A, "Reserved0A"}}},
+      {"SuperSpeed interval 223", [](Bytes& b) { b[0x12] = 223; }, {{0x12, "SSPollInterval"}}},
+      {"GPIO bit 12", [](Bytes& b) { b[0x49] |= 0x10; }, {{0x49, "GPIOData"}}},
+      // The MAC address has its own finding; decode's stand-in is not repeated.
+      {"group MAC address and language ID", [](Bytes& b) { b[1] |= 1; b[0x23] = 0x07; },
+       {{0x01, "CurrentMacAddress"}, {0x23, "LanguageID"}}},
+  };
+  img::DecodeMemo memo;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes bytes = image;
+    c.patch(bytes);
+    for (img::DecodeMemo* m : {static_cast<img::DecodeMemo*>(nullptr), &memo, &memo}) {
+      const img::CheckReport report = img::CheckImage(ImageOf(bytes), m);
+      std::vector<std::pair<int, std::string>> found;
+      for (const img::Finding& f : report.findings) found.emplace_back(f.offset, f.field);
+      EXPECT_EQ(found, c.findings);
+    }
+  }
+
+  // ORN5350 images without strings but the serial number: shorter than the
+  // 192 bytes orn5300cli -b takes, yet what -z writes.
+  std::string bare = img_test::Example("orn5350.ini");
+  for (const char* key : {"ManufacturerEnable", "ProductEnable"}) bare = img_test::WithKey(bare, key, "0");
+  const img::CheckReport short_image = img::CheckImage(ImageOf(Render(bare)));
+  EXPECT_EQ(short_image.description, "ORN5350 EEPROM image, 172 bytes");
+  EXPECT_TRUE(short_image.findings.empty()) << short_image.findings[0].message;
+  ASSERT_EQ(short_image.notes.size(), 1u);
+  EXPECT_NE(short_image.notes[0].find("orn5300cli -b takes binary files of at least 192 bytes"), std::string::npos);
+}
+
 TEST(Check, WholeImageFindings) {
   Bytes long_file = Render(img_test::Example("orn5300.ini"));
   long_file.resize(600, 0);

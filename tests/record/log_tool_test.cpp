@@ -27,6 +27,13 @@ TEST(LogTool, CommandLine) {
   EXPECT_EQ(usage.exit_code, 2);
   EXPECT_EQ(usage.out, "");
   EXPECT_EQ(usage.err, "orn5300log: show needs --mac MAC or --serial SERIAL\n" + try_help);
+  // Asked for JSON, a refused command line is a document too.
+  const test::RunResult json_usage = LogTool({"show", "prod.csv", "--json"});
+  EXPECT_EQ(json_usage.exit_code, 2);
+  EXPECT_EQ(nlohmann::json::parse(json_usage.out),
+            nlohmann::json::parse(R"({"schema_version":2,"tool":"orn5300log","version":"1.0.9.0","command":"show",
+                "error":"show needs --mac MAC or --serial SERIAL","exit_code":2})"));
+  EXPECT_EQ(nlohmann::json::parse(LogTool({"--json", "--bogus"}).out)["command"], nullptr);
 }
 
 TEST(LogTool, AMissingLogIsAnErrorAndStaysMissing) {
@@ -99,22 +106,26 @@ TEST_F(LogOfAStation, SummaryCountsWhatTheRunsDid) {
                 "        6       5       1  0: 5, 10: 1\n");
 
   const nlohmann::json doc = nlohmann::json::parse(Log({"summary", "--json"}).out);
-  EXPECT_EQ(doc["schema_version"], 1);
+  EXPECT_EQ(doc["schema_version"], 2);
   EXPECT_EQ(doc["tool"], "orn5300log");
   EXPECT_EQ(doc["log"], log_);
   // Each run that reached the device wrote a start line before it.
-  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total":12,"header":1,"records":6,"start_lines":5,"damaged":0,
-      "damaged_lines":[],"unterminated_last_line":false})"));
+  EXPECT_EQ(doc["lines"], nlohmann::json::parse(R"({"total_count":12,"header_count":1,"record_count":6,
+      "start_line_count":5,"damaged_count":0,"damaged_lines":[],"unterminated_last_line":false})"));
   EXPECT_EQ(doc["unfinished_runs"], nlohmann::json::array());
+  EXPECT_EQ(doc["passed_count"], 5);
   EXPECT_EQ(doc["exit_codes"], nlohmann::json::parse(R"({"0":5,"10":1})"));
   EXPECT_EQ(doc["verify"], nlohmann::json::parse(R"({"passed":5,"not run":1})"));
-  EXPECT_EQ(doc["units"], 4);
-  EXPECT_EQ(doc["first_pass_units"], 4);
+  EXPECT_EQ(doc["unit_count"], 4);
+  EXPECT_EQ(doc["first_pass_unit_count"], 4);
   EXPECT_EQ(doc["first_pass_yield"], 1);
   ASSERT_EQ(doc["stations"].size(), 1u);
   EXPECT_EQ(doc["stations"][0]["host"], host_);
-  EXPECT_EQ(doc["stations"][0]["failed"], 1);
+  EXPECT_EQ(doc["stations"][0]["record_count"], 6);
+  EXPECT_EQ(doc["stations"][0]["failed_count"], 1);
   EXPECT_EQ(doc["exit_code"], 0);
+  // Nothing that counts shares a name with a list.
+  for (const char* list : {"records", "duplicates", "sources", "findings"}) EXPECT_FALSE(doc.contains(list)) << list;
 }
 
 TEST_F(LogOfAStation, AReworkIsNoDuplicateAndShowFindsTheUnitsRecords) {
@@ -138,10 +149,20 @@ TEST_F(LogOfAStation, AReworkIsNoDuplicateAndShowFindsTheUnitsRecords) {
   const nlohmann::json doc = nlohmann::json::parse(Log({"show", "--json", "--serial", "000000a4"}).out);
   EXPECT_EQ(doc["query"], nlohmann::json::parse(R"({"serial":"000000A4"})"));
   ASSERT_EQ(doc["records"].size(), 5u);  // two runs with their start lines, and a refused run
+  EXPECT_EQ(doc["records"][0]["verify"], "started");
+  EXPECT_EQ(doc["records"][0]["exit_code"], nullptr);
   EXPECT_EQ(doc["records"][3]["line"], 11);
   EXPECT_EQ(doc["records"][3]["rework"], "yes");
   EXPECT_EQ(doc["records"][4]["verify"], "not run");
-  EXPECT_EQ(doc["records"][4]["exit_code"], "10");
+  // Numbers as numbers, the chip ID as text as orn5300img gives it, and an
+  // empty column as null.
+  EXPECT_EQ(doc["records"][4]["exit_code"], 10);
+  EXPECT_EQ(doc["records"][1]["adapter"], 0);
+  EXPECT_EQ(doc["records"][1]["bytes_written"], 512);
+  EXPECT_EQ(doc["records"][1]["chip_id"], "0x53000000");
+  EXPECT_EQ(doc["records"][1]["error"], nullptr);
+  EXPECT_EQ(doc["records"][4]["image_sha256"], nullptr);
+  EXPECT_EQ(doc["lines"]["record_count"], 6);
 
   const test::RunResult none = Log({"show", "--serial", "A4"});
   EXPECT_EQ(none.exit_code, 1);
@@ -175,13 +196,14 @@ TEST_F(LogOfAStation, ACrashAndASecondProgrammingShowUp) {
                          ": 2 damaged lines skipped (lines 13, 16; the last line has no line end)\n");
 
   const nlohmann::json doc = nlohmann::json::parse(Log({"duplicates", "--json"}).out);
-  EXPECT_EQ(doc["duplicates"], 2);  // the MAC address and the serial number
+  EXPECT_EQ(doc["duplicate_count"], 2);  // the MAC address and the serial number
+  EXPECT_EQ(doc["rework_count"], 2);  // the rework groups of the fourth unit
   EXPECT_EQ(doc["groups"][0]["kind"], "mac");
   EXPECT_EQ(doc["groups"][0]["rework_only"], false);
   EXPECT_EQ(doc["exit_code"], 1);
 
   const nlohmann::json summary = nlohmann::json::parse(Log({"summary", "--json"}).out);
-  EXPECT_EQ(summary["lines"]["damaged"], 2);
+  EXPECT_EQ(summary["lines"]["damaged_count"], 2);
   EXPECT_EQ(summary["lines"]["damaged_lines"], nlohmann::json::parse("[13,16]"));
   ASSERT_EQ(summary["unfinished_runs"].size(), 1u);
   EXPECT_EQ(summary["unfinished_runs"][0]["line"], 15);
@@ -190,7 +212,7 @@ TEST_F(LogOfAStation, ACrashAndASecondProgrammingShowUp) {
   EXPECT_NE(Log({"summary"}).out.find("Unfinished runs    1: line 15 00:80:0F:11:22:99 on ST99\n"), std::string::npos);
   EXPECT_EQ(summary["lines"]["unterminated_last_line"], true);
   EXPECT_EQ(summary["stations"].size(), 2u);
-  EXPECT_EQ(summary["units"], 4);
+  EXPECT_EQ(summary["unit_count"], 4);
 }
 
 }  // namespace
