@@ -11,7 +11,7 @@
 // through its completion call.
 //
 // The log, when its path is set, has one line per event, for the tests:
-//   open session=N error=E
+//   open session=N error=E waited=0|1  (1: an earlier session had the device)
 //   control session=N op=O param=0xP in=I out=U error=E returned=R
 //   close session=N saved=1|0 [problem=TEXT]
 #define ORN_BRIDGE_BUILD
@@ -76,6 +76,7 @@ struct Session {
   std::deque<Job> jobs;
   std::unique_ptr<platform::DeviceControl> device;
   uint32_t open_error = 0;
+  bool waited = false;  // opened while an earlier session still had the device
   std::FILE* log = nullptr;
 
   ~Session() {
@@ -125,6 +126,7 @@ class Bridge {
       return;
     }
     Session* raw = session.get();
+    raw->waited = !order_.empty();
     order_.push_back(std::move(session));
     try {
       by_key_[key] = raw;
@@ -187,8 +189,8 @@ class Bridge {
         uint32_t error = 0;
         s.device = sim::OpenSimulatedDevice(s.state_file, s.trace_file, error);
         s.open_error = s.device ? 0 : (error != 0 ? error : kErrorInvalidHandle);
-        s.Log("open session=%llu error=%u\n", static_cast<unsigned long long>(s.number),
-              s.open_error);
+        s.Log("open session=%llu error=%u waited=%d\n", static_cast<unsigned long long>(s.number),
+              s.open_error, s.waited ? 1 : 0);
         complete_(job.request, s.open_error, 0);
         return;
       }
