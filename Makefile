@@ -15,7 +15,9 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 BASE_PKGS    = cmake make g++ ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev iproute2
-WINDOWS_PKGS = g++-mingw-w64-x86-64-posix nlohmann-json3-dev cmake ninja-build groff-base
+# The C compiler and the DDK headers build the Wine tests' driver.
+WINDOWS_PKGS = g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
+               nlohmann-json3-dev cmake ninja-build groff-base
 CLANG_PKGS   = clang-14
 # CPack's Debian generator with dpkg-shlibdeps, and lintian.
 PACKAGE_PKGS = dpkg-dev file lintian
@@ -46,6 +48,8 @@ run: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
+# The Windows executables, and for the Wine tests the test driver and its
+# bridge in $(BUILD_WIN)/test-driver/ (never packaged).
 windows:
 	@tools/ensure_packages.sh $(WINDOWS_PKGS)
 	cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORN_WERROR=ON \
@@ -53,7 +57,8 @@ windows:
 	cmake --build $(BUILD_WIN) -j $(JOBS)
 
 # Runs the Windows executables under Wine and compares them with the Linux
-# build, case by case.
+# build, case by case; every case that reaches a device runs through
+# ORN5300_SIM and through the test driver (tests/windows/run_wine_tests.sh).
 windows-test: build windows
 	@tools/ensure_packages.sh wine64
 	tests/windows/run_wine_tests.sh $(BUILD) $(BUILD_WIN)
