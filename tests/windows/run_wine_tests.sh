@@ -24,7 +24,13 @@
 # (new inputs with put, state_init and state_set; run_both --sim ARGS to run
 # the tool on every path; compare, expect_rc and expect_text; one verdict with
 # pass, fail or skip) and register it with add_case NAME FUNCTION [ARGS].
-# A case that runs with --sim goes through the driver too without more ado.
+# A case that runs with --sim goes through the driver too without more ado;
+# run_both --sim-only keeps a run on ORN5300_SIM (for what a driver cannot
+# show), add_case --long starts a case that sleeps for real early, and
+# add_case --no-driver runs it while its lane's driver is unloaded. Cases run
+# side by side in lanes, each in its own folder: a case may use any file
+# names, but programs it starts itself at the same time share its lane's one
+# driver, which serves their sessions one after the other.
 #
 # Cases whose feature is missing from the build are reported as skipped with
 # the reason. Ends with "N passed, N failed, N skipped" and how many cases

@@ -215,13 +215,15 @@ lane_worker() {
 # counts.
 run_cases() {
   local lanes=${ORN_WINE_LANES:-3} n i problem
+  [ "$lanes" -ge 1 ] 2>/dev/null || lanes=1
   QUEUE=()
   for i in "${!CASE_NAMES[@]}"; do [[ ${CASE_FLAGS[$i]} == *--long* ]] && QUEUE+=("$i"); done
   for i in "${!CASE_NAMES[@]}"; do [[ ${CASE_FLAGS[$i]} != *--long* ]] && QUEUE+=("$i"); done
   echo 0 >"$WORK/queue.next"
   mkdir -p "$WORK/results"
 
-  local start=$(date +%s)
+  local start
+  start=$(date +%s)
   for ((n = 1; n <= lanes; n++)); do
     (problem=$(make_lane "$n") || { echo "$problem" >"$WORK/lane$n.failed"; exit 1; }) &
   done

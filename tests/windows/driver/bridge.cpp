@@ -50,10 +50,11 @@ OrnBridgeCompletion g_complete = nullptr;
 extern "C" {
 
 uint32_t OrnBridgeStart(OrnBridgeCompletion complete) {
-  if (g_queue != nullptr || complete == nullptr) return wine_driver::kErrorInvalidHandle;
+  if (complete == nullptr) return wine_driver::kErrorInvalidHandle;
   try {
     auto queue = std::make_unique<wine_driver::SessionQueue>(complete, OpenSimulated, SaveSimulated);
     queue->Start();
+    delete g_queue;  // the stopped queue of an earlier load, if the DLL stayed loaded
     g_queue = queue.release();
     g_complete = complete;
   } catch (...) {
@@ -62,11 +63,10 @@ uint32_t OrnBridgeStart(OrnBridgeCompletion complete) {
   return 0;
 }
 
+// The stopped queue stays: a request that still comes in fails at once
+// instead of finding no queue.
 void OrnBridgeStop(void) {
-  if (g_queue == nullptr) return;
-  g_queue->Stop();
-  delete g_queue;
-  g_queue = nullptr;
+  if (g_queue != nullptr) g_queue->Stop();
 }
 
 void OrnBridgeOpen(void* session, void* request, const OrnBridgeSettings* settings) {

@@ -38,7 +38,8 @@ typedef void (*OrnBridgeCompletion)(void* request, uint32_t error, uint32_t retu
 ORN_BRIDGE_API uint32_t OrnBridgeStart(OrnBridgeCompletion complete);
 
 /* Finishes every session (saving its state), fails the requests still
- * waiting with ERROR_OPERATION_ABORTED, and ends the thread. */
+ * waiting with ERROR_OPERATION_ABORTED, and ends the thread. Requests that
+ * come later fail at once. */
 ORN_BRIDGE_API void OrnBridgeStop(void);
 
 /* A new handle on the control device. Sessions take the state file in the
