@@ -507,6 +507,7 @@ else
 fi
 
 echo
+[ "$RERUNS" -gt 0 ] && echo "$RERUNS Windows runs made again after Wine ended them without any output"
 echo "Wine tests took $(( $(date +%s) - start )) s"
 echo "$PASSED passed, $FAILED failed, $SKIPPED skipped ($SIM_CASES cases through ORN5300_SIM, $DRIVER_CASES through the driver)"
 [ "$FAILED" -eq 0 ]

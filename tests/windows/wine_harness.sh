@@ -212,7 +212,7 @@ lane_worker() {
 
 # run_cases: sets up the lanes, runs every case and prints the results in
 # the order the cases were added; sets PASSED, FAILED, SKIPPED and the path
-# counts.
+# counts, and RERUNS (runs made again after Wine ended them without output).
 run_cases() {
   local lanes=${ORN_WINE_LANES:-3} n i problem
   [ "$lanes" -ge 1 ] 2>/dev/null || lanes=1
@@ -240,7 +240,7 @@ run_cases() {
   echo "$ready of $lanes lanes with the test driver ready after $(( $(date +%s) - start )) s"
   wait
 
-  PASSED=0 FAILED=0 SKIPPED=0 SIM_CASES=0 DRIVER_CASES=0
+  PASSED=0 FAILED=0 SKIPPED=0 SIM_CASES=0 DRIVER_CASES=0 RERUNS=0
   for i in "${!CASE_NAMES[@]}"; do
     CASE=${CASE_NAMES[$i]}
     if [ ! -f "$WORK/results/$i.out" ]; then
@@ -258,6 +258,7 @@ run_cases() {
       f=1
     fi
     PASSED=$((PASSED + p)) FAILED=$((FAILED + f)) SKIPPED=$((SKIPPED + s))
+    RERUNS=$((RERUNS + $(grep -c '^NOTE .*made it again' "$WORK/results/$i.out")))
     if [ -f "$WORK/results/$i.paths" ]; then
       grep -qx sim "$WORK/results/$i.paths" && SIM_CASES=$((SIM_CASES + 1))
       grep -qx driver "$WORK/results/$i.paths" && DRIVER_CASES=$((DRIVER_CASES + 1))
@@ -339,20 +340,41 @@ run_both() {
 # for the driver), then keeps the bridge's log lines of the run in drv.log.
 # Sets DRC and DOUT.
 run_driver() {
-  local log=$LANE/drive_c/orn5300-driver/bridge.log before
+  DRIVER_LOG=$LANE/drive_c/orn5300-driver/bridge.log
   ln -sfn "$CDIR/drv" "$LANE/drive_c/orn5300"
-  before=$(wc -l <"$log")
-  (cd "$CDIR/drv" && env -u ORN5300_SIM -u ORN5300_SIM_TRACE timeout 120 "$WINE" "$WIN_CLI" "$@" \
-     </dev/null >"$CDIR/drv.raw" 2>"$CDIR/drv.err")
-  DRC=$?
-  driver_settle "$log" "$before" ||
+  DRIVER_LOG_BEFORE=$(wc -l <"$DRIVER_LOG")
+  run_windows drv env -u ORN5300_SIM -u ORN5300_SIM_TRACE "$WINE" "$WIN_CLI" "$@"
+  DRC=$RC
+  driver_settle "$DRIVER_LOG" "$DRIVER_LOG_BEFORE" ||
     echo "the driver did not close the run's session within 20 s" >>"$CDIR/drv.problems"
-  tail -n +$((before + 1)) "$log" >"$CDIR/drv.run.log"
+  tail -n +$((DRIVER_LOG_BEFORE + 1)) "$DRIVER_LOG" >"$CDIR/drv.run.log"
   cat "$CDIR/drv.run.log" >>"$CDIR/drv.log"
   normalise_windows <"$CDIR/drv.raw" >"$CDIR/drv.txt"
   DOUT=$(cat "$CDIR/drv.txt")
   DRIVER_RAN=1
   note_path driver
+}
+
+# run_windows FOLDER ENV-COMMAND... PROGRAM ARGS...: runs a Windows program
+# under Wine in the case's FOLDER (win or drv), its output in FOLDER.raw and
+# FOLDER.err; sets RC. Now and then Wine ends a program before it has run,
+# with exit code 1 and no output at all, which the programs never do (the
+# tool prints its banner first): such a run is undone, its folder put back as
+# it was, and made once more, with a note in the case's output.
+run_windows() {
+  local folder=$1 try
+  shift
+  rm -rf "$CDIR/$folder.before"
+  cp -a "$CDIR/$folder" "$CDIR/$folder.before"
+  for try in 1 2; do
+    (cd "$CDIR/$folder" && timeout 120 "$@" </dev/null >"$CDIR/$folder.raw" 2>"$CDIR/$folder.err")
+    RC=$?
+    if [ $try = 2 ] || [ "$RC" != 1 ] || [ -s "$CDIR/$folder.raw" ] || [ -s "$CDIR/$folder.err" ]; then break; fi
+    echo "NOTE $CASE: Wine ended the $folder run without any output (exit code 1); made it again"
+    [ "$folder" = drv ] && driver_settle "$DRIVER_LOG" "$DRIVER_LOG_BEFORE"
+    rm -rf "${CDIR:?}/$folder" && cp -a "$CDIR/$folder.before" "$CDIR/$folder"
+  done
+  rm -rf "$CDIR/$folder.before"
 }
 
 # driver_settle LOG LINES_BEFORE: waits (up to 20 s) until every session
@@ -374,9 +396,8 @@ run_programs() {
   shift 2
   (cd "$CDIR/lin" && "${lenv[@]}" "$lprog" "$@" </dev/null >"$CDIR/lin.out" 2>"$CDIR/lin.err")
   LRC=$?
-  (cd "$CDIR/win" && "${wenv[@]}" timeout 120 "$WINE" "$wprog" "$@" \
-     </dev/null >"$CDIR/win.raw" 2>"$CDIR/win.err")
-  WRC=$?
+  run_windows win "${wenv[@]}" "$WINE" "$wprog" "$@"
+  WRC=$RC
   normalise_linux <"$CDIR/lin.out" >"$CDIR/lin.txt"
   normalise_windows <"$CDIR/win.raw" >"$CDIR/win.txt"
   LOUT=$(cat "$CDIR/lin.txt")
