@@ -64,13 +64,20 @@ WINESERVER=$(dirname "$WINE")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver 2>/dev/null || true)
 [ -n "$WINESERVER" ] || { echo "wineserver not found beside $WINE"; exit 1; }
 
-# The work folder: in memory (/dev/shm) when it has room for the prefix,
-# which makes setting it up and removing it quick on a busy disk.
+# The work folder: in memory (/dev/shm) when it has room for the prefix and
+# allows running code from it (Wine maps the prefix's DLLs), which makes
+# setting it up and removing it quick on a busy disk.
 work_root() {
   if [ -n "${TMPDIR:-}" ]; then echo "$TMPDIR"; return; fi
-  local free
+  local free options
   free=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 {print $4}')
-  if [ -w /dev/shm ] && [ "${free:-0}" -gt $((2 * 1024 * 1024)) ]; then echo /dev/shm; else echo /tmp; fi
+  options=$(findmnt -no OPTIONS /dev/shm 2>/dev/null)
+  if [ -w /dev/shm ] && [ "${free:-0}" -gt $((2 * 1024 * 1024)) ] && [ -n "$options" ] &&
+     [[ ,$options, != *,noexec,* ]]; then
+    echo /dev/shm
+  else
+    echo /tmp
+  fi
 }
 placeholder=$(printf 'X%.0s' 1 2 3 4 5 6)  # the six characters mktemp replaces
 WORK=$(mktemp -d "$(work_root)/orn-wine.$placeholder")
