@@ -100,7 +100,6 @@ make_lane() {
   : >"$lane/drive_c/orn5300-driver/bridge.log"
   (
     export WINEPREFIX=$lane WINE_ERR=$lane/setup.err
-    LANE=$lane
     "$WINESERVER" -p || exit 1
     wine_run sc create "$DRIVER_SERVICE" type= kernel start= demand binPath= "$DRIVER_SYS_PATH" >>"$lane/setup.log" &&
       write_driver_settings "$lane/settings.reg" &&
