@@ -491,8 +491,10 @@ start=$(date +%s)
 mkdir -p "$TEMPLATE"
 WINEPREFIX=$TEMPLATE WINE_ERR=$WORK/prefix-setup.err wine_run wineboot -i >/dev/null
 booted=$(date +%s)
-# The prefix is copied once its wineserver has saved the registry and ended.
-WINEPREFIX=$TEMPLATE "$WINESERVER" -k
+# The prefix is copied once every program that wineboot started has ended
+# and the wineserver has saved the registry and ended too. (Killing it
+# instead saves a few seconds but can strand a program that was just
+# starting, for good.)
 WINEPREFIX=$TEMPLATE "$WINESERVER" -w
 echo "Wine prefix set up after $(( $(date +%s) - start )) s ($(( booted - start )) s wineboot)"
 
