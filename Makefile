@@ -15,9 +15,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 BASE_PKGS    = cmake make g++ ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev iproute2
-# The C compiler and the DDK headers build the Wine tests' driver.
-WINDOWS_PKGS = g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
-               nlohmann-json3-dev cmake ninja-build groff-base
+WINDOWS_PKGS = g++-mingw-w64-x86-64-posix nlohmann-json3-dev cmake ninja-build groff-base
 CLANG_PKGS   = clang-14
 # CPack's Debian generator with dpkg-shlibdeps, and lintian.
 PACKAGE_PKGS = dpkg-dev file lintian
@@ -49,7 +47,8 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
 # The Windows executables, and for the Wine tests the test driver and its
-# bridge in $(BUILD_WIN)/test-driver/ (never packaged).
+# bridge in $(BUILD_WIN)/test-driver/ (never packaged); the MinGW-w64 C
+# compiler and DDK headers that the driver needs come with the C++ compiler.
 windows:
 	@tools/ensure_packages.sh $(WINDOWS_PKGS)
 	cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORN_WERROR=ON \
