@@ -47,6 +47,9 @@ run: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
+# The Windows executables, and for the Wine tests the test driver and its
+# bridge in $(BUILD_WIN)/test-driver/ (never packaged); the MinGW-w64 C
+# compiler and DDK headers that the driver needs come with the C++ compiler.
 windows:
 	@tools/ensure_packages.sh $(WINDOWS_PKGS)
 	cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORN_WERROR=ON \
@@ -54,7 +57,8 @@ windows:
 	cmake --build $(BUILD_WIN) -j $(JOBS)
 
 # Runs the Windows executables under Wine and compares them with the Linux
-# build, case by case.
+# build, case by case; every case that reaches a device runs through
+# ORN5300_SIM and through the test driver (tests/windows/run_wine_tests.sh).
 windows-test: build windows
 	@tools/ensure_packages.sh wine64
 	tests/windows/run_wine_tests.sh $(BUILD) $(BUILD_WIN)
