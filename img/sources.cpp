@@ -11,6 +11,7 @@
 #include "app/device_open.h"
 #include "driver/request_channel.h"
 #include "img/fields.h"
+#include "platform/file_replace.h"
 #include "platform/stdout_redirect.h"
 
 namespace img {
@@ -43,7 +44,7 @@ bool ReadSourceBytes(const SourceRef& ref, const SourceOptions& options, size_t 
     size = options.standard_input_size;
     return true;
   }
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ref.path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenForReading(ref.path));
   if (!file) {
     error = "cannot open " + ref.path + ": " + std::strerror(errno);
     return false;

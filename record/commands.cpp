@@ -361,7 +361,7 @@ void LinesJson(JsonWriter& j, const LineCounts& lines) {
 
 int RunSummary(const LogOptions& options) {
   std::string error;
-  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
+  std::unique_ptr<LogSource> log = OpenLogSource(options.log, error);
   Summary summary;
   if (!log || !SummarizeLog(*log, options.log, summary, error)) return Fail(options, error);
   if (!options.json) {
@@ -375,7 +375,7 @@ int RunSummary(const LogOptions& options) {
 
 int RunDuplicates(const LogOptions& options) {
   std::string error;
-  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
+  std::unique_ptr<LogSource> log = OpenLogSource(options.log, error);
   DuplicateReport report;
   if (!log || !FindDuplicates(*log, options.log, report, error)) return Fail(options, error);
   NoteDamaged(options, report.lines);
@@ -391,7 +391,7 @@ int RunDuplicates(const LogOptions& options) {
 
 int RunShow(const LogOptions& options) {
   std::string error;
-  std::unique_ptr<FileSource> log = FileSource::Open(options.log, error);
+  std::unique_ptr<LogSource> log = OpenLogSource(options.log, error);
   if (!log) return Fail(options, error);
   const UnitQuery& unit = *options.unit;
   // Text goes out record by record; the JSON document holds the unit's

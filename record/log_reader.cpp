@@ -1,5 +1,6 @@
 #include "record/log_reader.h"
 #include "platform/file_replace.h"
+#include "platform/standard_input.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +34,17 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
     return nullptr;
   }
   return std::unique_ptr<FileSource>(new FileSource(file));
+}
+
+std::unique_ptr<LogSource> OpenLogSource(const std::string& path, std::string& error) {
+  if (path != "-") return FileSource::Open(path, error);
+  std::string text;
+  long long total = 0;
+  if (!platform::ReadStandardInput(text, SIZE_MAX, total)) {
+    error = "cannot read standard input";
+    return nullptr;
+  }
+  return std::make_unique<TextSource>(text);
 }
 
 FileSource::~FileSource() { std::fclose(file_); }

@@ -52,7 +52,13 @@ class FileSource final : public LogSource {
   std::string error_;
 };
 
-// A log held in memory (a copy of the text), for tests and the fuzz target.
+// The log a command names: a file, or standard input for "-" (read whole
+// first, so that a command may read it twice; for example the CSV that
+// `orn5300db export` writes, piped in). Null with `error` set.
+std::unique_ptr<LogSource> OpenLogSource(const std::string& path, std::string& error);
+
+// A log held in memory (a copy of the text), for standard input, tests and
+// the fuzz target.
 class TextSource final : public LogSource {
  public:
   explicit TextSource(std::string_view text) : text_(text) {}
