@@ -133,8 +133,8 @@ TEST_P(DbToolOn, ALineFromInitToExport) {
   EXPECT_EQ(pool["first_serial"], "000000a1");
   EXPECT_EQ(pool["next_mac"], "00:80:0F:53:00:04");
   EXPECT_EQ(pool["next_serial"], "000000A7");
-  EXPECT_EQ(pool["remaining"], 7);
-  EXPECT_EQ(pool["wasted"], 2);
+  EXPECT_EQ(pool["remaining_count"], 7);
+  EXPECT_EQ(pool["wasted_count"], 2);
 
   // The export is the file log's CSV: header, then a record per unit in
   // the order they finished (the reserved one by its reservation).
@@ -168,7 +168,7 @@ TEST_P(DbToolOn, ALineFromInitToExport) {
   EXPECT_EQ(damaged.out, "Delivered 0, left 0, rejected 1 (spool " + dir_.File("spool") + ").\n");
   EXPECT_TRUE(test::FileExists(dir_.File("spool.rejected")));
   const test::RunResult after = Run({"pool", "list", "--json"});
-  EXPECT_EQ(nlohmann::json::parse(after.out)["pools"][0]["programmed"], 2);
+  EXPECT_EQ(nlohmann::json::parse(after.out)["pools"][0]["programmed_count"], 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DbToolOn, testing::Values(Kind::kPostgres, Kind::kSqlite),
