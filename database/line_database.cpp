@@ -299,30 +299,50 @@ Result LineDatabase::CreatePool(const PoolSpec& spec) {
   return {};
 }
 
+namespace {
+
+constexpr const char* kPoolColumns =
+    "SELECT name, first_mac, next_mac, last_mac, mac_increment, first_serial, "
+    "next_serial, last_serial, serial_increment, issued, created_utc FROM orn_pools ";
+
+PoolState ReadPoolRow(Statement& s) {
+  PoolState p;
+  p.spec.name = s.Text(1).value_or("");
+  p.spec.first_mac = static_cast<uint64_t>(s.Integer(2).value_or(0));
+  p.next_mac = static_cast<uint64_t>(s.Integer(3).value_or(0));
+  p.spec.last_mac = static_cast<uint64_t>(s.Integer(4).value_or(0));
+  p.spec.mac_increment = static_cast<int>(s.Integer(5).value_or(0));
+  p.spec.first_serial = s.Text(6).value_or("");
+  p.next_serial = s.Text(7);
+  p.spec.last_serial = s.Text(8).value_or("");
+  p.spec.serial_increment = static_cast<int>(s.Integer(9).value_or(0));
+  p.issued = static_cast<uint64_t>(s.Integer(10).value_or(0));
+  p.created_utc = s.Text(11).value_or("");
+  p.remaining = RemainingIdentities(p.spec, p.next_mac, p.next_serial);
+  return p;
+}
+
+}  // namespace
+
+Result LineDatabase::ReadPool(const std::string& name, PoolState& pool) {
+  pool = {};
+  Statement s(*connection_);
+  if (!s.Execute(std::string(kPoolColumns) + "WHERE name = ?", {Value::Text(name)})) {
+    return FromError("reading the pool");
+  }
+  if (s.Fetch()) {
+    pool = ReadPoolRow(s);
+    return {};
+  }
+  if (connection_->error().kind != FailureKind::kNone) return FromError("reading the pool");
+  return Make(Status::kNoPool, "the line database has no identity pool " + name);
+}
+
 Result LineDatabase::ListPools(std::vector<PoolState>& pools) {
   pools.clear();
   Statement s(*connection_);
-  if (!s.Execute("SELECT name, first_mac, next_mac, last_mac, mac_increment, first_serial, "
-                 "next_serial, last_serial, serial_increment, issued, created_utc "
-                 "FROM orn_pools ORDER BY name")) {
-    return FromError("reading the pools");
-  }
-  while (s.Fetch()) {
-    PoolState p;
-    p.spec.name = s.Text(1).value_or("");
-    p.spec.first_mac = static_cast<uint64_t>(s.Integer(2).value_or(0));
-    p.next_mac = static_cast<uint64_t>(s.Integer(3).value_or(0));
-    p.spec.last_mac = static_cast<uint64_t>(s.Integer(4).value_or(0));
-    p.spec.mac_increment = static_cast<int>(s.Integer(5).value_or(0));
-    p.spec.first_serial = s.Text(6).value_or("");
-    p.next_serial = s.Text(7);
-    p.spec.last_serial = s.Text(8).value_or("");
-    p.spec.serial_increment = static_cast<int>(s.Integer(9).value_or(0));
-    p.issued = static_cast<uint64_t>(s.Integer(10).value_or(0));
-    p.created_utc = s.Text(11).value_or("");
-    p.remaining = RemainingIdentities(p.spec, p.next_mac, p.next_serial);
-    pools.push_back(std::move(p));
-  }
+  if (!s.Execute(std::string(kPoolColumns) + "ORDER BY name")) return FromError("reading the pools");
+  while (s.Fetch()) pools.push_back(ReadPoolRow(s));
   if (connection_->error().kind != FailureKind::kNone) return FromError("reading the pools");
   Statement counts(*connection_);
   if (!counts.Execute("SELECT pool, outcome, COUNT(*) FROM orn_units WHERE pool IS NOT NULL "

@@ -146,6 +146,10 @@ class LineDatabase {
   Result CreatePool(const PoolSpec& spec);
   // Every pool, by name.
   Result ListPools(std::vector<PoolState>& pools);
+  // One pool's range, next identity and remaining count (its unit counts
+  // are left 0: they cost a count over the units). kNoPool when there is
+  // none of that name.
+  Result ReadPool(const std::string& name, PoolState& pool);
 
   // Takes the next identity of `pool` and records the unit as reserved, in
   // one transaction: the pool's counter and next identity step, and the

@@ -72,20 +72,15 @@ class PoolSource final : public IdentitySource {
   }
 
   int Check(RunSettings&) override {
-    std::vector<PoolState> pools;
-    const Result listed = line_->database.ListPools(pools);
-    if (!listed.ok()) {
-      PrintError("Cannot read the identity pools of the line database: %s\n", listed.message.c_str());
+    PoolState state;
+    const Result read = line_->database.ReadPool(pool_, state);
+    if (!read.ok()) {
+      PrintError("Cannot use the identity pool %s: %s\n", pool_.c_str(), read.message.c_str());
       return kExitInvalidCommandLine;
     }
-    for (const PoolState& state : pools) {
-      if (state.spec.name != pool_) continue;
-      if (state.remaining > 0) return kExitSuccess;
-      PrintError("The identity pool %s is exhausted: no device is programmed\n", pool_.c_str());
-      return kExitIdentity;
-    }
-    PrintError("The line database has no identity pool %s\n", pool_.c_str());
-    return kExitInvalidCommandLine;
+    if (state.remaining > 0) return kExitSuccess;
+    PrintError("The identity pool %s is exhausted: no device is programmed\n", pool_.c_str());
+    return kExitIdentity;
   }
 
   int Take(RunSettings& rs, ProductionRecord& unit) override {
