@@ -151,6 +151,61 @@ TEST_F(Line, SixteenStationsProgramFromOnePool) {
   EXPECT_EQ(pool["wasted_count"], 0);
 }
 
+// What a station refuses before it writes its device, and that it never
+// shows the password of the connection string.
+TEST_F(Line, RefusalsBeforeTheDeviceNameNoPassword) {
+  const std::string connection = env_["ORN5300_DB"];
+  const std::string password = connection.substr(connection.find("Pwd=") + 4, connection.find(';', connection.find("Pwd=")) -
+                                                                              connection.find("Pwd=") - 4);
+  ASSERT_GT(password.size(), 3u);
+  // A second database without the schema, and a pool with one identity left.
+  std::string why;
+  const std::optional<std::string> bare = test::FreshPostgresDatabase(why);
+  ASSERT_TRUE(bare) << why;
+  std::string last_one = StationIni();
+  last_one.replace(last_one.find("MaximumMacAddress=00:80:0F:11:FF:FF"), 35, "MaximumMacAddress=00:80:0F:11:22:30");
+  test::WriteFile(dir_.File("last.ini"), last_one);
+  ASSERT_EQ(Db({"pool", "create", "last", "--from", dir_.File("last.ini")}, env_).exit_code, 0);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    Env env;
+    int exit_code;
+    const char* message;
+  } cases[] = {
+      {"-N with a pool", {"-N"}, {}, 3, "-N cannot be used with an identity pool"},
+      {"-M and -m with a pool", {"-M", "00:11:22:33:44:55", "-N", "-m", "2"}, {}, 3, "-M -N -m cannot be used"},
+      {"a pool without a database", {}, {{"ORN5300_DB", ""}}, 3, "ORN5300_DB names no line database"},
+      {"an unknown pool", {}, {{"ORN5300_POOL", "line9"}}, 3, "no identity pool line9"},
+      {"server not reachable", {}, {{"ORN5300_DB", test::WithAttribute(connection, "Port", "1")}}, 3,
+       "Cannot use the line database"},
+      {"login refused", {}, {{"ORN5300_DB", test::WithAttribute(connection, "Pwd", password + "x")}}, 3,
+       "Cannot use the line database"},
+      {"no schema", {}, {{"ORN5300_DB", *bare}}, 3, "orn5300db init"},
+      {"the pool's last identity", {}, {{"ORN5300_POOL", "last"}}, 0, "Identity from the pool last"},
+      {"an exhausted pool", {}, {{"ORN5300_POOL", "last"}}, 10, "The identity pool last is exhausted"},
+      {"an identity from the INI file that a pool unit holds", {}, {{"ORN5300_POOL", ""}}, 10, "00:80:0F:11:22:30"},
+  };
+  for (const Case& c : cases) {
+    e2e::SimDevice dev;
+    test::WriteFile(dev.dir.File("station.ini"), StationIni());
+    dev.Save();
+    Env env = env_;
+    env["ORN5300_POOL"] = "line3";
+    env["ORN5300_SIM"] = dev.StatePath();
+    env["ORN5300_SIM_TRACE"] = dev.TracePath();
+    for (const auto& [key, value] : c.env) env[key] = value;
+    std::vector<std::string> args = {"-w", "-i", "station.ini"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const test::RunResult r = test::RunCli(args, env, "", dev.dir.path());
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.name << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << c.name << "\n" << r.out;
+    EXPECT_EQ((r.out + r.err).find(password), std::string::npos) << c.name << ": the password was shown";
+    const bool written = test::FileExists(dev.TracePath()) && dev.Count("E2P_WRITE_BLOCK") > 0;
+    EXPECT_EQ(written, c.exit_code == 0) << c.name;
+  }
+}
+
 // 200 runs, each killed with SIGKILL at a random moment: no identity twice,
 // at most one identity wasted per kill, and every run that wrote its device
 // has its unit in the table.
