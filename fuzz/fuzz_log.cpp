@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   record::Summary summary;
   Check(record::SummarizeLog(source, "log", summary, error), "summary read");
   const record::LineCounts& lines = summary.lines;
-  Check(lines.header_lines + lines.records + lines.damaged == lines.lines, "line kinds add up");
+  Check(lines.header_lines + lines.records + lines.start_lines + lines.damaged == lines.lines, "line kinds add up");
   Check(lines.bytes == text.size(), "every byte read");
   Check(summary.passed + summary.failed == lines.records, "passed and failed add up");
   Check(summary.first_pass_units <= summary.units && summary.programmed_units <= summary.units, "units");
