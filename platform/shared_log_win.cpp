@@ -3,6 +3,7 @@
 // handler, which Windows runs on a thread of its own.
 #include <windows.h>
 
+#include <cstdio>
 #include <mutex>
 
 #include "platform/file_lock.h"
@@ -76,13 +77,13 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (SizeOf(h, end)) {
     char last = '\n';
     DWORD got = 0;
-    OVERLAPPED at = At(end - 1);
+    OVERLAPPED at = At(end > 0 ? end - 1 : 0);
     if (end > 0 && ReadFile(h, &last, 1, &got, &at) && got == 1 && last != '\n' && AppendAt(h, end, "\n", 1)) ++end;
     SYSTEMTIME now{};
     GetSystemTime(&now);
     char text[32];
-    wsprintfA(text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-              now.wSecond);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
     const std::string line = text + stop_state.lines[static_cast<size_t>(kind)];
     AppendAt(h, end, line.data(), line.size());
     FlushFileBuffers(h);
