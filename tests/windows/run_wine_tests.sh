@@ -27,10 +27,17 @@
 # A case that runs with --sim goes through the driver too without more ado;
 # run_both --sim-only keeps a run on ORN5300_SIM (for what a driver cannot
 # show), add_case --long starts a case that sleeps for real early, and
-# add_case --no-driver runs it while its lane's driver is unloaded. Cases run
+# add_case --no-driver runs it while its lane's driver is unloaded. all_env
+# and path_env give the runs environment variables (ORN5300_LOG, ORN5300_DB).
+# A case that needs another program on the station between the paths' runs
+# takes them one by one (run_linux, run_path win|drv) and starts the helper
+# tests/windows/tools/hold_file.c with holder_start before each. Cases run
 # side by side in lanes, each in its own folder: a case may use any file
 # names, but programs it starts itself at the same time share its lane's one
 # driver, which serves their sessions one after the other.
+#
+# The line database's cases share one throwaway PostgreSQL server
+# (tools/pg_server.sh), a database per path of each case.
 #
 # Cases whose feature is missing from the build are reported as skipped with
 # the reason. Ends with "N passed, N failed, N skipped" and how many cases
@@ -45,10 +52,13 @@ LIN_CLI=$LIN_DIR/orn5300cli
 LIN_SIM=$LIN_DIR/orn5300sim
 WIN_CLI=$WIN_DIR/orn5300cli.exe
 WIN_SIM=$WIN_DIR/orn5300sim.exe
+LIN_DB=$LIN_DIR/orn5300db
+WIN_DB=$WIN_DIR/orn5300db.exe
 DRIVER_SYS=$WIN_DIR/test-driver/orn5300test.sys
 BRIDGE_DLL=$WIN_DIR/test-driver/orn5300bridge.dll
+HOLD_FILE=$WIN_DIR/test-tools/hold_file.exe
 EXAMPLES=$ROOT/examples
-for f in "$LIN_CLI" "$LIN_SIM" "$WIN_CLI" "$WIN_SIM" "$DRIVER_SYS" "$BRIDGE_DLL"; do
+for f in "$LIN_CLI" "$LIN_SIM" "$LIN_DB" "$WIN_CLI" "$WIN_SIM" "$WIN_DB" "$DRIVER_SYS" "$BRIDGE_DLL" "$HOLD_FILE"; do
   [ -f "$f" ] || { echo "missing $f (run make build and make windows first)"; exit 1; }
 done
 
@@ -82,8 +92,10 @@ work_root() {
 placeholder=$(printf 'X%.0s' 1 2 3 4 5 6)  # the six characters mktemp replaces
 WORK=$(mktemp -d "$(work_root)/orn-wine.$placeholder")
 TEMPLATE=${ORN_WINE_PREFIX:-$WORK/template}
+PG_STATE=$WORK/pg
 
 cleanup() {
+  [ -f "$PG_STATE/home" ] && "$ROOT/tools/pg_server.sh" stop "$PG_STATE" >/dev/null 2>&1
   stop_prefixes
   if [ "${ORN_WINE_KEEP:-0}" = 1 ]; then echo "work folder kept: $WORK"; else rm -rf "$WORK"; fi
 }
@@ -470,6 +482,356 @@ case_two_runs_at_once() {
 }
 add_case --long two-runs-at-once case_two_runs_at_once
 
+# --- Shared files and the production record ----------------------------------------
+
+LOG_HEADER=time_utc,host,adapter,chip_model,chip_id,memory,source_file,image_sha256,mac,serial,bytes_written,verify,exit_code,error,rework,tool_version
+
+# A record of station st1 that programmed MAC SERIAL.
+log_record() {
+  printf '2026-01-02T03:04:05Z,st1,0,ORN5300,0x53000000,EEPROM,station.ini,,%s,%s,512,passed,0,,no,1.0.9.0' "$1" "$2"
+}
+
+# guard_log KIND FILE: a production log as other programs leave it.
+guard_log() {
+  local r
+  r=$(log_record 00:80:0F:53:00:01 000000000001)
+  case $1 in
+    lf-only) printf '%s\n%s\n' "$LOG_HEADER" "$r" ;;
+    byte-order-mark) printf '\xef\xbb\xbf%s\r\n%s\r\n' "$LOG_HEADER" "$r" ;;
+    notes-column) printf '%s,notes\r\n%s,checked\r\n' "$LOG_HEADER" "$r" ;;
+    semicolons) printf '%s\r\n%s\r\n' "${LOG_HEADER//,/;}" "${r//,/;}" ;;
+    serial-lower-case) printf '%s\r\n%s\r\n' "$LOG_HEADER" "$(log_record 00:80:0F:53:00:99 ab01)" ;;
+    *) return 1 ;;
+  esac >"$2"
+}
+
+# The duplicate guard on logs that other programs wrote, and a source file
+# name that a spreadsheet would take for a formula: the same refusals, output
+# and log bytes (time and host columns aside) on every path; a refused run
+# never reaches the device.
+case_guard() {  # LOG-KIND SERIAL/MAXIMUM SOURCE CODE TEXT LOG-FRAGMENT
+  need_cli && need_example orn5300.ini || return
+  state_init
+  local ini=$EXAMPLES/orn5300.ini f
+  if [ "$2" != - ]; then
+    sed -e "s/^CurrentSerialNumber = .*/CurrentSerialNumber = ${2%/*}/" \
+        -e "s/^MaximumSerialNumber = .*/MaximumSerialNumber = ${2#*/}/" "$ini" >"$CDIR/station.ini"
+    ini=$CDIR/station.ini
+  fi
+  put "$ini" "$3"
+  if guard_log "$1" "$CDIR/log.orig"; then put "$CDIR/log.orig" log.csv; fi
+  all_env ORN5300_LOG=log.csv
+  run_both --sim -w -i "$3"
+  local kept=1
+  cmp -s "$CDIR/lin/log.csv" "$CDIR/log.orig" || kept=0
+  for f in lin win drv; do normalise_log "$CDIR/$f/log.csv"; done
+  compare && expect_rc "$4" && expect_text "$5" || return
+  if [ "$6" != - ] && ! grep -qF -- "$6" "$CDIR/lin/log.csv"; then
+    fail "the log lacks \"$6\": $(tail -1 "$CDIR/lin/log.csv")"
+  elif [ "$4" != 0 ] && [ -e "$CDIR/lin/trace.jsonl" ]; then
+    fail "the refused run reached the device"
+  elif [ "$4" = 3 ] && [ $kept = 0 ]; then
+    fail "the log it refused was changed"
+  else
+    pass
+  fi
+}
+# LOG (formula-file-name: none yet)|INI SERIAL/MAXIMUM|SOURCE|EXIT CODE|OUTPUT|THE LOG THEN HOLDS
+while IFS='|' read -r log serial source code text fragment; do
+  add_case "guard[$log]" case_guard "$log" "$serial" "$source" "$code" "$text" "$fragment"
+done <<'CASES'
+lf-only|-|station.ini|10|ERROR: MAC address 00:80:0F:53:00:01 was already programmed (line 2 of the log|,not run,10,
+byte-order-mark|-|station.ini|10|ERROR: MAC address 00:80:0F:53:00:01 was already programmed (line 2 of the log|,not run,10,
+notes-column|-|station.ini|3|does not start with the header line this tool writes (line 1)|-
+semicolons|-|station.ini|3|does not start with the header line this tool writes (line 1)|-
+serial-lower-case|AB01/FFFF|station.ini|10|ERROR: Serial number AB01 was already programmed (line 2 of the log|,AB01,0,not run,10,
+formula-file-name|-|=x.ini|0|The current device EEPROM was programmed with 276 bytes|,EEPROM,'=x.ini,
+CASES
+
+# Another program holds the INI file open without delete sharing while a
+# station steps it: for a moment (1.5 s), the write-back waits for it and the
+# run ends as the Linux one does; for longer than the write-back's 5 s of
+# retries, the run ends with exit code 10, the INI file keeps its identity
+# and the record names the file that could not be rewritten. Wine's
+# ReplaceFile leaves an empty rf*.tmp beside the file at each attempt that
+# meets the holder (Windows' does not); those are removed before comparing.
+case_replace_held() {  # short|long
+  need_cli && need_example orn5300.ini || return
+  state_init
+  put "$EXAMPLES/orn5300.ini" station.ini
+  all_env ORN5300_LOG=log.csv
+  local p problems="" strays=0 n hold_ms=1500
+  [ "$1" = long ] && hold_ms=60000
+  [ "$1" = short ] && run_linux -w -i station.ini -N
+  for p in $(windows_paths); do
+    rm -f "$CDIR/$p.done"
+    holder_start "$p" hold_file open station.ini "$hold_ms" "$(winepath_of "$CDIR/$p.ready")" \
+      "$(winepath_of "$CDIR/$p.done")" || { fail "$HOLDER_OUT"; return; }
+    run_path "$p" "$WIN_CLI" -w -i station.ini -N
+    : >"$CDIR/$p.done"
+    holder_end "$p"
+    [ "$p" = win ] && WRC=$RC || DRC=$RC
+    n=$(find "$CDIR/$p" -maxdepth 1 -name 'rf*.tmp' -size 0 | wc -l)
+    strays=$((strays + n))
+    find "$CDIR/$p" -maxdepth 1 -name 'rf*.tmp' -size 0 -delete
+    [ "$HOLDER_RC" = 0 ] || problems="$problems$p holder: $HOLDER_OUT; "
+    if [ "$1" = short ] && [ "$RUN_MS" -lt 1200 ]; then
+      problems="$problems$p run took $RUN_MS ms: it did not meet the holder; "
+    fi
+    if [ "$1" = long ]; then
+      grep -qxF "ERROR: The file station.ini could not be rewritten (error 32); it still holds the previous values" \
+        "$CDIR/$p.txt" && grep -qxF "ERROR: Failed to update ini file" "$CDIR/$p.txt" ||
+        problems="$problems$p output: $(tail -2 "$CDIR/$p.txt" | tr '\n' ' '); "
+      [ "$RC" = 10 ] || problems="$problems$p exit code $RC, expected 10; "
+      cmp -s "$CDIR/$p/station.ini" "$EXAMPLES/orn5300.ini" || problems="$problems$p INI file changed; "
+      tail -1 "$CDIR/$p/log.csv" | grep -qF ",passed,10,The file station.ini could not be rewritten (error 32);" ||
+        problems="$problems$p record: $(tail -1 "$CDIR/$p/log.csv"); "
+      compgen -G "$CDIR/$p/station.ini.tmp-*" >/dev/null && problems="$problems$p left a temporary file; "
+    fi
+  done
+  [ -z "$problems" ] || { fail "$problems"; return; }
+  for p in lin win drv; do normalise_log "$CDIR/$p/log.csv"; done
+  if [ "$1" = short ]; then
+    compare && expect_rc 0 || return
+    cmp -s "$CDIR/lin/station.ini" "$EXAMPLES/orn5300.ini" && { fail "the INI file was not stepped"; return; }
+    pass "the write-back waited for the holder; $strays rf*.tmp left by Wine's ReplaceFile"
+  elif [ "$DRIVER_RAN" = 1 ] && ! cmp -s "$CDIR/win/log.csv" "$CDIR/drv/log.csv"; then
+    fail "the records through ORN5300_SIM and the driver differ"
+  else
+    pass "exit code 10 after 5 s of retries, INI file unchanged, the record names the file"
+  fi
+}
+add_case --long "replace-held[1.5 s]" case_replace_held short
+add_case --long "replace-held[past 5 s]" case_replace_held long
+
+# An INI file with two names (hard links; CreateHardLinkA on Windows) is
+# refused through either name before the device: exit code 10.
+case_hard_links() {  # NAME
+  need_cli && need_example orn5300.ini || return
+  state_init
+  put "$EXAMPLES/orn5300.ini" station.ini
+  ln "$CDIR/lin/station.ini" "$CDIR/lin/second.ini" || { fail "ln failed"; return; }
+  local p out
+  for p in win drv; do
+    out=$(cd "$CDIR/$p" && hold_file link station.ini second.ini 2>&1) || { fail "CreateHardLinkA: $out"; return; }
+  done
+  run_both --sim -w -i "$1" -N
+  compare && expect_rc 10 && expect_text "has 2 hard links" || return
+  if ls "$CDIR"/*/trace.jsonl >/dev/null 2>&1; then fail "the refused run reached the device"
+  elif ! cmp -s "$CDIR/win/$1" "$EXAMPLES/orn5300.ini"; then fail "the INI file changed"
+  else pass "refused before the device"; fi
+}
+for name in station.ini second.ini; do add_case "hard-links[$name]" case_hard_links "$name"; done
+
+# Lock by the file's identity: another station holds the INI file's lock
+# (LockFileEx at 2^40) for 1.2 s and meanwhile puts another identity in it,
+# in place or by replacing the file. The run waits without touching the
+# device (the holder checks the trace before it lets go) and programs the
+# identity the file holds then, as the Linux run on that file does.
+case_lock_identity() {  # inplace|replace
+  need_cli && need_example orn5300.ini || return
+  state_init
+  sed -e 's/^CurrentMacAddress = .*/CurrentMacAddress = 00:80:0F:53:00:40/' \
+      -e 's/^CurrentSerialNumber = .*/CurrentSerialNumber = 000000000040/' "$EXAMPLES/orn5300.ini" >"$CDIR/next.ini"
+  put "$EXAMPLES/orn5300.ini" station.ini
+  cp "$CDIR/next.ini" "$CDIR/lin/station.ini"
+  run_linux -w -i station.ini -N
+  local p problems=""
+  for p in $(windows_paths); do
+    holder_start "$p" hold_file lock station.ini 1200 "$(winepath_of "$CDIR/$p.ready")" trace.jsonl \
+      "$1" "$(winepath_of "$CDIR/next.ini")" || { fail "$HOLDER_OUT"; return; }
+    run_path "$p" "$WIN_CLI" -w -i station.ini -N
+    holder_end "$p"
+    [ "$p" = win ] && WRC=$RC || DRC=$RC
+    [ "$HOLDER_RC" = 0 ] || problems="$problems$p holder: $HOLDER_OUT; "
+    [ "$RUN_MS" -ge 1000 ] || problems="$problems$p run took $RUN_MS ms: it did not wait for the lock; "
+  done
+  [ -z "$problems" ] || { fail "$problems"; return; }
+  compare && expect_rc 0 && expect_text "Updated ini file" || return
+  grep -q '^CurrentMacAddress = 00:80:0F:53:00:41' "$CDIR/win/station.ini" &&
+    pass "waited, then programmed 00:80:0F:53:00:40 from the changed file" || fail "the INI file was not stepped from the holder's identity"
+}
+for how in inplace replace; do add_case --long "lock-identity[$how]" case_lock_identity "$how"; done
+
+# Stopped from the console after it wrote the device, in the link stage
+# (which waits for real: virtual_time false): the run's record follows its
+# start line, with exit code 130 and the verify that passed. Wine 8 delivers
+# CTRL_C_EVENT to a console's processes but refuses CTRL_BREAK_EVENT
+# (GenerateConsoleCtrlEvent fails); that case then reports a skip.
+case_console_stop() {  # c|break
+  need_cli && need_example orn5300.ini || return
+  state_init
+  state_set virtual_time false
+  put "$EXAMPLES/orn5300.ini" station.ini
+  all_env ORN5300_LOG=log.csv
+  local p problems="" last before
+  for p in $(windows_paths); do
+    run_path "$p" "$HOLD_FILE" break "$1" log.csv station.ini 30000 "\"$(winepath_of "$WIN_CLI")\" -w -i station.ini -N -l 100fd"
+    if [ "$RC" = 90 ] && grep -q "GenerateConsoleCtrlEvent" "$CDIR/$p.txt"; then
+      skip "Wine cannot deliver the event: $(grep -m1 '^hold_file:' "$CDIR/$p.txt")"
+      return
+    fi
+    last=$(tail -1 "$CDIR/$p/log.csv" | tr -d '\r')
+    before=$(tail -2 "$CDIR/$p/log.csv" | head -1 | tr -d '\r')
+    if [ "$RC" != 130 ]; then problems="$problems$p exit code $RC: $(grep -m1 '^hold_file:' "$CDIR/$p.txt"); "
+    elif [[ $last != *",512,passed,130,The run was stopped by "* ]]; then problems="$problems$p record: $last; "
+    elif [[ $before != *",00:80:0F:53:00:01,000000000001,0,started,,,"* ]]; then problems="$problems$p start line: $before; "
+    elif cmp -s "$CDIR/$p/station.ini" "$EXAMPLES/orn5300.ini"; then problems="$problems$p INI file not stepped; "
+    fi
+  done
+  [ -z "$problems" ] && pass "exit code 130, the record after the start line: ${last#*,passed,130,}" || fail "$problems"
+}
+add_case --long "console-stop[Ctrl+C]" case_console_stop c
+add_case "console-stop[Ctrl+Break]" case_console_stop break
+
+# --- The line database ---------------------------------------------------------------
+
+# pg_ready: the throwaway PostgreSQL server of this run is up; otherwise the
+# case is skipped (packages missing) or failed, with the reason.
+pg_ready() {
+  local rc
+  rc=$(cat "$WORK/pg.rc" 2>/dev/null)
+  [ "$rc" = 0 ] && return 0
+  if [ "$rc" = 77 ]; then skip "no PostgreSQL: $(cat "$PG_STATE/skipped" 2>/dev/null)"
+  else fail "the throwaway PostgreSQL did not start: $(tail -3 "$WORK/pg.out" 2>/dev/null | tr '\n' ' ')"; fi
+  return 1
+}
+pg_password() { sed -n 's/.*;Pwd=\([^;]*\);.*/\1/p' "$PG_STATE/connection"; }
+
+# case_databases: a database of its own for each path of the case, so that
+# each run gets the first identity of its pool; sets DB_lin, DB_win, DB_drv
+# to their connection strings (the password stays in variables, never in a
+# file of the case).
+case_databases() {
+  local p name conn
+  conn=$(cat "$PG_STATE/connection")
+  for p in lin win drv; do
+    name=orn_wine_${CASE_INDEX}_$p
+    PGPASSWORD=$(pg_password) psql -h 127.0.0.1 -p "$(cat "$PG_STATE/port")" -U orn -d postgres -qAt \
+      -v ON_ERROR_STOP=1 -c "CREATE DATABASE $name" >/dev/null 2>"$CDIR/psql.err" ||
+      { echo "CREATE DATABASE: $(cat "$CDIR/psql.err")"; return 1; }
+    printf -v "DB_$p" '%s' "${conn/Database=postgres/Database=$name}"
+  done
+}
+
+# db_tool FOLDER ARGS...: orn5300db on the folder's database, the Linux
+# build on lin, the Windows one under Wine on win and drv; the output in
+# FOLDER.db.txt. Returns its exit code.
+db_tool() {
+  local folder=$1 conn_var=DB_$1
+  shift
+  if [ "$folder" = lin ]; then
+    (cd "$CDIR/lin" && ORN5300_DB=${!conn_var} "$LIN_DB" "$@" </dev/null >"$CDIR/lin.db.raw" 2>&1)
+    RC=$?
+    cp "$CDIR/lin.db.raw" "$CDIR/lin.db.txt"
+  else
+    run_windows "$folder" env "ORN5300_DB=${!conn_var}" "$WINE" "$WIN_DB" "$@"
+    { cat "$CDIR/$folder.raw" "$CDIR/$folder.err"; } | normalise_windows >"$CDIR/$folder.db.txt"
+  fi
+  return $RC
+}
+
+# export_units: each path's units table as the Linux orn5300db exports it,
+# time and host normalised, in FOLDER.export.csv.
+export_units() {
+  local p conn_var
+  for p in lin win drv; do
+    conn_var=DB_$p
+    ORN5300_DB=${!conn_var} "$LIN_DB" export >"$CDIR/$p.export.csv" 2>&1
+    normalise_log "$CDIR/$p.export.csv"
+  done
+}
+
+# no_password: the connection string's password is in no output or file of
+# the case (outputs, exports, logs, spool, Wine's stderr).
+no_password() {
+  local found
+  found=$(grep -rlF -- "$(pg_password)" "$CDIR" 2>/dev/null)
+  [ -z "$found" ] && return 0
+  fail "the password appears in: $(echo $found)"
+  return 1
+}
+
+# A pool on the line database: init and pool create by orn5300db (the
+# Windows one under Wine on the Windows paths' databases, through Wine's
+# odbc32 and the host's unixODBC), then a programming run takes the pool's
+# first identity on every path, leaves the INI file alone and is recorded.
+case_db_pool_run() {
+  need_cli && need_example orn5300.ini && pg_ready || return
+  local problems="" p
+  case_databases >"$CDIR/db.problems" || { fail "$(cat "$CDIR/db.problems")"; return; }
+  state_init
+  put "$EXAMPLES/orn5300.ini" station.ini
+  for p in lin win drv; do
+    db_tool "$p" init || problems="$problems$p init: $(tail -1 "$CDIR/$p.db.txt"); "
+    db_tool "$p" pool create line3 --from station.ini >/dev/null ||
+      problems="$problems$p pool create: $(tail -1 "$CDIR/$p.db.txt"); "
+    [ "$p" = lin ] || cmp -s "$CDIR/lin.db.txt" "$CDIR/$p.db.txt" ||
+      problems="$problems$p pool create says: $(tail -1 "$CDIR/$p.db.txt"); "
+    path_env "$p" "ORN5300_DB=$(v=DB_$p; echo "${!v}")" ORN5300_POOL=line3
+  done
+  if [ -n "$problems" ]; then
+    [[ $problems == *"win "* || $problems == *"drv "* ]] &&
+      problems="$problems(Wine's odbc32 loads the host's libodbc.so.2, Debian package libodbc2, and the drivers of /etc/odbcinst.ini)"
+    fail "orn5300db: $problems"
+    return
+  fi
+  run_both --sim -w -i station.ini
+  compare && expect_rc 0 &&
+    expect_text "Identity from the pool line3: MAC address 00:80:0F:53:00:01, serial number 000000000001" || return
+  cmp -s "$CDIR/win/station.ini" "$EXAMPLES/orn5300.ini" || { fail "a pool run changed the INI file"; return; }
+  export_units
+  for p in win drv; do
+    [ "$p" = drv ] && [ "$DRIVER_RAN" != 1 ] && continue
+    cmp -s "$CDIR/lin.export.csv" "$CDIR/$p.export.csv" || problems="$problems$p units differ; "
+  done
+  if [ -n "$problems" ]; then fail "$problems"; diff "$CDIR/lin.export.csv" "$CDIR/win.export.csv" | head -5
+  elif ! grep -qF ",station.ini,00f137c92036901b5f92cf5e1d5ad14acd92aaad1135d43e9cdecaecef1498f0,00:80:0F:53:00:01,000000000001,512,passed,0," \
+       "$CDIR/win.export.csv"; then fail "the unit is not recorded: $(tail -1 "$CDIR/win.export.csv")"
+  else no_password && pass "pool's first identity programmed and recorded on every path"; fi
+}
+add_case db-pool-run case_db_pool_run
+
+# The record of a run whose identity comes from the INI file (ORN5300_DB
+# only): the unit in the table, the INI file stepped; a second run with the
+# same identity from a copy of the file is refused by the table's guard
+# before the device.
+case_db_ini_record() {
+  need_cli && need_example orn5300.ini && pg_ready || return
+  local problems="" p
+  case_databases >"$CDIR/db.problems" || { fail "$(cat "$CDIR/db.problems")"; return; }
+  state_init
+  put "$EXAMPLES/orn5300.ini" station.ini
+  put "$EXAMPLES/orn5300.ini" copy.ini
+  for p in lin win drv; do
+    (v=DB_$p; ORN5300_DB=${!v} "$LIN_DB" init >/dev/null) || problems="$problems$p init failed; "
+    path_env "$p" "ORN5300_DB=$(v=DB_$p; echo "${!v}")"
+  done
+  [ -z "$problems" ] || { fail "orn5300db: $problems"; return; }
+  run_both --sim -w -i station.ini -N
+  compare && expect_rc 0 && expect_text "Updated ini file" || return
+  export_units
+  for p in win drv; do
+    [ "$p" = drv ] && [ "$DRIVER_RAN" != 1 ] && continue
+    cmp -s "$CDIR/lin.export.csv" "$CDIR/$p.export.csv" || problems="$problems$p units differ; "
+  done
+  grep -qF ",00:80:0F:53:00:01,000000000001,512,passed,0," "$CDIR/win.export.csv" ||
+    problems="${problems}the unit is not recorded: $(tail -1 "$CDIR/win.export.csv"); "
+  [ -z "$problems" ] || { fail "$problems"; return; }
+  # The refusal names the other unit's row, which differs by path: only the
+  # exit codes and the message are compared.
+  run_both --sim -w -i copy.ini
+  for p in lin.txt win.txt drv.txt; do
+    [ -f "$CDIR/$p" ] && ! grep -q "^ERROR: MAC address 00:80:0F:53:00:01 is held by unit " "$CDIR/$p" &&
+      problems="$problems${p%.txt} output: $(tail -1 "$CDIR/$p"); "
+  done
+  [ "$LRC" = 10 ] && [ "$WRC" = 10 ] && { [ "$DRIVER_RAN" != 1 ] || [ "$DRC" = 10 ]; } ||
+    problems="${problems}exit codes $LRC $WRC ${DRC:-}, expected 10; "
+  [ -z "$problems" ] || { fail "second run: $problems"; return; }
+  no_password && pass "recorded with the INI file's identity; the same identity again refused (exit code 10)"
+}
+add_case db-ini-record case_db_ini_record
+
 # --- The simulator program --------------------------------------------------------
 
 case_orn5300sim() {
@@ -488,6 +850,11 @@ add_case orn5300sim case_orn5300sim
 
 echo "Wine: $WINE ($("$WINE" --version 2>/dev/null)), work folder $WORK"
 start=$(date +%s)
+# The line database's cases use a throwaway PostgreSQL server, started
+# while Wine sets up its prefix; its ODBC driver is the host's, which Wine's
+# odbc32 reaches through unixODBC. pg.rc is 77 when the packages are missing.
+("$ROOT/tools/pg_server.sh" start "$PG_STATE" >"$WORK/pg.out" 2>&1; echo $? >"$WORK/pg.rc") &
+pg_job=$!
 mkdir -p "$TEMPLATE"
 WINEPREFIX=$TEMPLATE WINE_ERR=$WORK/prefix-setup.err wine_run wineboot -i >/dev/null
 booted=$(date +%s)
@@ -496,7 +863,8 @@ booted=$(date +%s)
 # instead saves a few seconds but can strand a program that was just
 # starting, for good.)
 WINEPREFIX=$TEMPLATE "$WINESERVER" -w
-echo "Wine prefix set up after $(( $(date +%s) - start )) s ($(( booted - start )) s wineboot)"
+wait $pg_job
+echo "Wine prefix set up after $(( $(date +%s) - start )) s ($(( booted - start )) s wineboot); $(tail -1 "$WORK/pg.out")"
 
 run_cases
 

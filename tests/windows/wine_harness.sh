@@ -275,6 +275,19 @@ new_case() {
   mkdir -p "$CDIR/lin" "$CDIR/win" "$CDIR/drv"
   echo "$CASE" >"$CDIR/name"
   DRIVER_RAN=0
+  PATH_ENV_lin=() PATH_ENV_win=() PATH_ENV_drv=()
+}
+
+# path_env FOLDER NAME=VALUE...: environment for the tool's runs on one path
+# of the case (lin, win or drv), on top of what run_both sets; all_env for
+# the three.
+path_env() {
+  local -n path_env_ref=PATH_ENV_$1
+  path_env_ref+=("${@:2}")
+}
+all_env() {
+  local folder
+  for folder in lin win drv; do path_env "$folder" "$@"; done
 }
 
 # put SOURCE [NAME]: copies an input file into the three folders.
@@ -327,6 +340,8 @@ run_both() {
     wenv=(env "ORN5300_SIM=$CDIR/win/state.json" ORN5300_SIM_TRACE=trace.jsonl)
     note_path sim
   fi
+  lenv+=("${PATH_ENV_lin[@]}")
+  wenv+=("${PATH_ENV_win[@]}")
   run_programs "$LIN_CLI" "$WIN_CLI" "$@"
   DRIVER_RAN=0
   if [ $mode = sim ] && [ "${ORN_WINE_DRIVER:-1}" = 1 ]; then run_driver "$@"; fi
@@ -334,24 +349,102 @@ run_both() {
 
 # run_driver ARGS...: runs the Windows command-line tool on drv/ without
 # ORN5300_SIM, so that it opens \\.\ORN5300_IOCTL and reaches the lane's
-# test driver, which keeps its state in drv/. Waits until the driver has
-# closed every session of the run (Wine completes a close without waiting
-# for the driver), then keeps the bridge's log lines of the run in drv.log.
-# Sets DRC and DOUT.
+# test driver, which keeps its state in drv/. Sets DRC and DOUT.
 run_driver() {
-  DRIVER_LOG=$LANE/drive_c/orn5300-driver/bridge.log
-  ln -sfn "$CDIR/drv" "$LANE/drive_c/orn5300"
-  DRIVER_LOG_BEFORE=$(wc -l <"$DRIVER_LOG")
-  run_windows drv env -u ORN5300_SIM -u ORN5300_SIM_TRACE "$WINE" "$WIN_CLI" "$@"
+  run_path drv "$WIN_CLI" "$@"
   DRC=$RC
-  driver_settle "$DRIVER_LOG" "$DRIVER_LOG_BEFORE" ||
-    echo "the driver did not close the run's session within 20 s" >>"$CDIR/drv.problems"
-  tail -n +$((DRIVER_LOG_BEFORE + 1)) "$DRIVER_LOG" >"$CDIR/drv.run.log"
-  cat "$CDIR/drv.run.log" >>"$CDIR/drv.log"
-  normalise_windows <"$CDIR/drv.raw" >"$CDIR/drv.txt"
   DOUT=$(cat "$CDIR/drv.txt")
-  DRIVER_RAN=1
-  note_path driver
+}
+
+# run_path win|drv PROGRAM ARGS...: runs a Windows PROGRAM under Wine on one
+# Windows path of the case: win with ORN5300_SIM on win/state.json; drv
+# without it, through the lane's test driver, which keeps its state in drv/.
+# On drv it waits until the driver has closed every session of the run
+# (Wine completes a close without waiting for the driver), then keeps the
+# bridge's log lines of the run in drv.run.log and drv.log. Its output is in
+# FOLDER.txt; sets RC and RUN_MS (how long the run took).
+run_path() {
+  local folder=$1 start rc
+  shift
+  start=$(date +%s%N)
+  if [ "$folder" = drv ]; then
+    DRIVER_LOG=$LANE/drive_c/orn5300-driver/bridge.log
+    ln -sfn "$CDIR/drv" "$LANE/drive_c/orn5300"
+    DRIVER_LOG_BEFORE=$(wc -l <"$DRIVER_LOG")
+    run_windows drv env -u ORN5300_SIM -u ORN5300_SIM_TRACE "${PATH_ENV_drv[@]}" "$WINE" "$@"
+    rc=$RC
+    RUN_MS=$((($(date +%s%N) - start) / 1000000))
+    driver_settle "$DRIVER_LOG" "$DRIVER_LOG_BEFORE" ||
+      echo "the driver did not close the run's session within 20 s" >>"$CDIR/drv.problems"
+    tail -n +$((DRIVER_LOG_BEFORE + 1)) "$DRIVER_LOG" >"$CDIR/drv.run.log"
+    cat "$CDIR/drv.run.log" >>"$CDIR/drv.log"
+    DRIVER_RAN=1
+    note_path driver
+    RC=$rc
+  else
+    run_windows win env "ORN5300_SIM=$CDIR/win/state.json" ORN5300_SIM_TRACE=trace.jsonl "${PATH_ENV_win[@]}" \
+      "$WINE" "$@"
+    RUN_MS=$((($(date +%s%N) - start) / 1000000))
+    note_path sim
+  fi
+  normalise_windows <"$CDIR/$folder.raw" >"$CDIR/$folder.txt"
+}
+
+# run_linux ARGS...: the Linux build's run of the tool on lin/ with
+# ORN5300_SIM; sets LRC and LOUT.
+run_linux() {
+  (cd "$CDIR/lin" && env "ORN5300_SIM=$CDIR/lin/state.json" ORN5300_SIM_TRACE=trace.jsonl "${PATH_ENV_lin[@]}" \
+    "$LIN_CLI" "$@" </dev/null >"$CDIR/lin.out" 2>"$CDIR/lin.err")
+  LRC=$?
+  normalise_linux <"$CDIR/lin.out" >"$CDIR/lin.txt"
+  LOUT=$(cat "$CDIR/lin.txt")
+  note_path sim
+}
+
+# The Windows paths of a device case: win, and drv unless ORN_WINE_DRIVER=0.
+windows_paths() {
+  if [ "${ORN_WINE_DRIVER:-1}" = 1 ]; then echo win drv; else echo win; fi
+}
+
+# hold_file ARGS...: the helper that plays another program on the station
+# (tests/windows/tools/hold_file.c), under Wine in the current directory.
+hold_file() {
+  timeout 60 "$WINE" "$HOLD_FILE" "$@"
+}
+
+# holder_start FOLDER COMMAND...: runs COMMAND (a hold_file call whose ready
+# marker is $CDIR/FOLDER.ready) in the case's FOLDER in the background and
+# waits until it has made the marker (at most 20 s). Reports why otherwise.
+holder_start() {
+  local folder=$1 i
+  shift
+  rm -f "$CDIR/$folder.ready"
+  (cd "$CDIR/$folder" && "$@" </dev/null >"$CDIR/$folder.holder" 2>>"$CDIR/$folder.holder.err") &
+  HOLDER_PID=$!
+  for ((i = 0; i < 1000; i++)); do
+    [ -e "$CDIR/$folder.ready" ] && return 0
+    kill -0 "$HOLDER_PID" 2>/dev/null || break
+    sleep 0.02
+  done
+  holder_end "$folder"
+  echo "the $folder holder did not get ready (exit code $HOLDER_RC): $HOLDER_OUT"
+  return 1
+}
+
+# holder_end FOLDER: waits for the holder; sets HOLDER_RC and HOLDER_OUT.
+holder_end() {
+  wait "$HOLDER_PID"
+  HOLDER_RC=$?
+  HOLDER_OUT=$(tr -d '\r' <"$CDIR/$1.holder")
+}
+
+# normalise_log FILE: the production log FILE with the time and host columns
+# of its records replaced by TIME and HOST (the runs of one case differ in
+# them: they end at other seconds, and Wine's computer name is the host's in
+# upper case).
+normalise_log() {
+  [ -f "$1" ] && perl -i -pe 's/^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ,[^,]*,/TIME,HOST,/' "$1"
+  return 0
 }
 
 # run_windows FOLDER ENV-COMMAND... PROGRAM ARGS...: runs a Windows program
@@ -370,7 +463,7 @@ run_windows() {
     RC=$?
     if [ $try = 2 ] || [ "$RC" != 1 ] || [ -s "$CDIR/$folder.raw" ] || [ -s "$CDIR/$folder.err" ]; then break; fi
     echo "NOTE $CASE: Wine ended the $folder run without any output (exit code 1); made it again"
-    [ "$folder" = drv ] && driver_settle "$DRIVER_LOG" "$DRIVER_LOG_BEFORE"
+    [ "$folder" = drv ] && [ -n "${DRIVER_LOG:-}" ] && driver_settle "$DRIVER_LOG" "$DRIVER_LOG_BEFORE"
     rm -rf "${CDIR:?}/$folder" && cp -a "$CDIR/$folder.before" "$CDIR/$folder"
   done
   rm -rf "$CDIR/$folder.before"
