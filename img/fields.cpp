@@ -69,7 +69,7 @@ class FieldList {
       }
       int n = 0;
       while (at + n < end && n < 16 && !covered[static_cast<size_t>(at + n)]) ++n;
-      char name[16];
+      char name[24];
       std::snprintf(name, sizeof name, "Bytes.0x%02X", static_cast<unsigned>(at));
       Add(name, at, n, FieldFormat::kBytes);
       at += n;

@@ -12,7 +12,7 @@ namespace img {
 namespace {
 
 void AppendEscape(std::string& out, uint32_t code_unit) {
-  char text[8];
+  char text[16];
   std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(code_unit));
   out += text;
 }
