@@ -10,23 +10,10 @@
 #include <cerrno>
 
 #include "platform/file_lock.h"
-
-#ifndef F_OFD_SETLK
-#error "open file description locks (F_OFD_SETLK) are needed"
-#endif
+#include "platform/posix_io.h"
 
 namespace platform {
 namespace {
-
-bool SetOfdLock(int fd, short type, uint64_t offset) {
-  struct flock region {};
-  region.l_type = type;
-  region.l_whence = SEEK_SET;
-  region.l_start = static_cast<off_t>(offset);
-  region.l_len = 1;
-  region.l_pid = 0;
-  return fcntl(fd, F_OFD_SETLK, &region) == 0;
-}
 
 class PosixFileLock final : public FileLock {
  public:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/file_replace.h"
+#include "platform/posix_io.h"
 
 namespace platform {
 namespace {
@@ -34,19 +35,6 @@ std::string TemporaryName(const std::string& path, unsigned attempt) {
   std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%llx-%u-%u", static_cast<long>(getpid()),
                 static_cast<unsigned long long>(ticks), ++counter, attempt);
   return path + suffix;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 bool InGroups(gid_t gid) {

@@ -11,20 +11,11 @@
 #include <ctime>
 
 #include "platform/file_lock.h"
+#include "platform/posix_io.h"
 #include "platform/shared_log.h"
 
 namespace platform {
 namespace {
-
-bool SetLock(int fd, short type, uint64_t offset, bool wait = false) {
-  struct flock region {};
-  region.l_type = type;
-  region.l_whence = SEEK_SET;
-  region.l_start = static_cast<off_t>(offset);
-  region.l_len = 1;
-  region.l_pid = 0;
-  return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &region) == 0;
-}
 
 constexpr int kStopSignals[kStopKinds] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -48,19 +39,6 @@ sigset_t StopSignalSet() {
   return set;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 void OnStopSignal(int sig) {
   const int saved_errno = errno;
   size_t kind = 0;
@@ -68,7 +46,7 @@ void OnStopSignal(int sig) {
   if (stop_state.armed && kind < kStopKinds) {
     stop_state.armed = 0;
     const int fd = stop_state.fd;
-    SetLock(fd, F_WRLCK, kFileLockOffset, true);
+    SetOfdLock(fd, F_WRLCK, kFileLockOffset, true);
     const off_t end = lseek(fd, 0, SEEK_END);
     char last = '\n';
     if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n') WriteAll(fd, "\n", 1);
@@ -78,7 +56,7 @@ void OnStopSignal(int sig) {
     std::memcpy(line, time_text, 20);
     WriteAll(fd, line, stop_state.sizes[kind]);
     fsync(fd);
-    SetLock(fd, F_UNLCK, kFileLockOffset);
+    SetOfdLock(fd, F_UNLCK, kFileLockOffset);
   }
   // End the process as the signal would have: it is blocked while this
   // handler runs and delivered with the default action when it returns.
@@ -110,7 +88,7 @@ class PosixSharedLog final : public SharedLog {
     error = 0;
     return WaitForLock(
         [&] {
-          if (SetLock(fd_, F_WRLCK, kFileLockOffset)) return LockTry::kTaken;
+          if (SetOfdLock(fd_, F_WRLCK, kFileLockOffset)) return LockTry::kTaken;
           if (errno == EINTR || errno == EACCES || errno == EAGAIN) return LockTry::kBusy;
           error = static_cast<uint32_t>(errno);
           return LockTry::kFailed;
@@ -118,9 +96,9 @@ class PosixSharedLog final : public SharedLog {
         warn_after_ms, on_long_wait);
   }
 
-  void Unlock() override { SetLock(fd_, F_UNLCK, kFileLockOffset); }
+  void Unlock() override { SetOfdLock(fd_, F_UNLCK, kFileLockOffset); }
 
-  bool TryClaim(uint64_t key) override { return SetLock(fd_, F_WRLCK, kClaimBase + key % kClaimSpan); }
+  bool TryClaim(uint64_t key) override { return SetOfdLock(fd_, F_WRLCK, kClaimBase + key % kClaimSpan); }
 
   bool Size(uint64_t& size) override {
     const off_t end = lseek(fd_, 0, SEEK_END);
