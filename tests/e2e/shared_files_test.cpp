@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -72,6 +73,19 @@ class Station {
     return static_cast<pid_t>(std::stol(test::ReadFile(dev_.dir.File("pid"))));
   }
   bool TouchedTheDevice() const { return test::FileExists(dev_.TracePath()); }
+  // Waits until the run has `path` open (it opens the identity file to lock
+  // it, before it reads it): from then on it waits for the holder.
+  bool WaitUntilOpen(const std::string& path) const {
+    const pid_t pid = Pid();
+    const std::string wanted = std::filesystem::canonical(path).string();
+    return WaitFor([&] {
+      std::error_code ec;
+      for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        if (std::filesystem::read_symlink(fd.path(), ec) == wanted) return true;
+      }
+      return false;
+    });
+  }
   test::RunResult Wait() {
     thread_.join();
     dev_.state = nlohmann::json::parse(test::ReadFile(dev_.StatePath()));
@@ -164,8 +178,8 @@ TEST(SharedFiles, NoIdentityReachesTwoDevicesAndNoProgrammedUnitGoesUnrecorded) 
          test::WriteFile(line.ini, Ini("00:80:0F:11:22:30"));
          auto held = line.Hold();
          Station station(line.a, {"-w", "-i", line.ini, "-N"}, {});
-         station.Pid();
-         Pause(300);
+         ASSERT_TRUE(station.WaitUntilOpen(line.ini));
+         Pause(100);
          // The holder's write-back, in place: the waiting run must read it.
          test::WriteFile(line.ini, Ini("00:80:0F:11:22:40"));
          held.reset();
@@ -178,7 +192,7 @@ TEST(SharedFiles, NoIdentityReachesTwoDevicesAndNoProgrammedUnitGoesUnrecorded) 
          test::WriteFile(line.ini + ".lock", "");  // left by an older version
          auto held = line.Hold();
          Station station(line.a, {"-w", "-i", line.ini, "-N"}, {});
-         station.Pid();
+         ASSERT_TRUE(station.WaitUntilOpen(line.ini));
          std::remove((line.ini + ".lock").c_str());
          Pause(500);
          EXPECT_FALSE(station.TouchedTheDevice()) << "the station did not wait";
@@ -191,8 +205,8 @@ TEST(SharedFiles, NoIdentityReachesTwoDevicesAndNoProgrammedUnitGoesUnrecorded) 
          test::WriteFile(line.ini, Ini("00:80:0F:11:22:30"));
          auto held = line.Hold();
          Station station(line.a, {"-w", "-i", line.ini, "-N"}, {});
-         station.Pid();
-         Pause(300);
+         ASSERT_TRUE(station.WaitUntilOpen(line.ini));
+         Pause(100);
          test::WriteFile(line.share.File("new.ini"), Ini("00:80:0F:11:22:50"));
          ASSERT_EQ(rename(line.share.File("new.ini").c_str(), line.ini.c_str()), 0);
          Pause(300);

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -212,11 +213,19 @@ TEST_F(Line, RefusalsBeforeTheDeviceNameNoPassword) {
 TEST_F(Line, RunsKilledAtRandomMomentsLoseNoUnit) {
   constexpr int kRuns = 200;
   std::mt19937 random(20261208);
+  // The kill points are spread over the run's progress, not over time, so
+  // that a slow or loaded machine tests the same moments: before the
+  // device, and after each of the requests a run sends (the reservation
+  // comes after the chip is identified, the outcome after the verify).
   e2e::SimDevice timing;
   test::WriteFile(timing.dir.File("station.ini"), StationIni());
-  const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(Station(timing, "station.ini").exit_code, 0);
-  const long run_us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  const size_t requests = test::TraceOps(timing.TracePath()).size();
+  ASSERT_GT(requests, 3u);
+  auto lines_of = [](const std::string& path) {
+    const std::string text = test::ReadFile(path);
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  };
 
   int killed = 0, completed = 1;
   std::vector<std::pair<std::string, bool>> wrote;  // INI file of the run, its device written
@@ -237,7 +246,19 @@ TEST_F(Line, RunsKilledAtRandomMomentsLoseNoUnit) {
     });
     while (test::ReadFile(pid_file).size() < 2) std::this_thread::sleep_for(std::chrono::microseconds(200));
     const pid_t pid = static_cast<pid_t>(std::stol(test::ReadFile(pid_file)));
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(run_us * 12 / 10 + 1)));
+    // 0: while it connects and opens the device; k: once its k-th request
+    // is in the trace; past the last one: after its outcome.
+    const size_t point = random() % (requests + 2);
+    if (point == 0) {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    } else {
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (lines_of(dev.TracePath()) < std::min(point, requests) && std::chrono::steady_clock::now() < give_up &&
+             kill(pid, 0) == 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+      if (point > requests) std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    }
     kill(pid, SIGKILL);
     run.join();
     if (result.exit_code == -1000 - SIGKILL) {
@@ -268,7 +289,7 @@ TEST_F(Line, RunsKilledAtRandomMomentsLoseNoUnit) {
   EXPECT_GE(programmed, completed);
   EXPECT_LE(issued - programmed, killed) << "more than one identity wasted per kill";
   EXPECT_EQ(pool["wasted_count"].get<int>(), issued - programmed);
-  EXPECT_GT(killed, kRuns / 4) << "the kills came too late to test anything";
+  EXPECT_GT(killed, kRuns / 2) << "the kills came too late to test anything";
   RecordProperty("killed", killed);
 }
 
