@@ -52,7 +52,7 @@ struct PoolSpec {
   int serial_increment = 1;
 };
 
-// Empty when the spec makes a pool; else why not, as one sentence: a name
+// Empty when the pool description makes a pool; else why not, as one sentence: a name
 // of 1 to 64 letters, digits, '.', '_' or '-'; increments 1 to 255 (the
 // duplicate guard refuses a repeated identity, so 0 cannot make a pool);
 // first not above last; serial numbers of equal width, hexadecimal digits only.

@@ -91,7 +91,7 @@ case "$command" in
     rm -f "$state/skipped"
     ensure_packages
     mkdir -p "$state"
-    home=$(mktemp -d /tmp/orn-pg.XXXXXX)
+    home=$(mktemp -d --tmpdir=/tmp --suffix=.orn-pg)
     chmod 700 "$home"
     [ "$(id -u)" -eq 0 ] && chown postgres: "$home"
     password="t$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')"
